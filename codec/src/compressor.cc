@@ -1,1 +1,175 @@
-// placeholder
+#include <bit>
+#include <cmath>
+#include <new>
+#include <string>
+
+#include "level_count.h"
+#include "normalization.h"
+#include "payload_length.h"
+#include "quantizer.h"
+#include "quorvane/arans/arans.h"
+#include "quorvane/codec/codec.h"
+#include "quorvane/codec/header.h"
+#include "raw_deflate.h"
+#include "wavelet_choice.h"
+
+namespace quorvane::codec {
+
+std::size_t compute_max_levels(std::size_t length, std::size_t filter_length) {
+  if (length < filter_length) return 1;
+  const std::size_t q = length / filter_length;
+  const std::size_t k = static_cast<std::size_t>(std::bit_width(q)) - 1;  // floor(log2 q)
+  if (k < 1) return 1;
+  return k < kMaxEncoderLevels ? k : kMaxEncoderLevels;
+}
+
+std::size_t level_count(std::size_t n, std::size_t filter_length) {
+  if (n < 20) return 1;
+  if (n < 40) return 2;
+  if (n < 60) return 3;
+  if (n < 80) return 4;
+  return compute_max_levels(n, filter_length);
+}
+
+namespace {
+
+constexpr std::size_t kMaxSamples = 2147483647;
+
+CodecResult<CodecOptions> checked_options(const CodecOptions& options) {
+  // Callers from C++ can hand any byte values; refuse them before any work.
+  if (options.scale < kMinScale || options.scale > kMaxScale) {
+    return Err{QuorvaneError::unsupported_scale(options.scale)};
+  }
+  if (static_cast<unsigned>(options.method) > static_cast<unsigned>(WaveletMethod::sym4)) {
+    return Err{QuorvaneError::unsupported_configuration(
+        "Unknown wavelet method " + std::to_string(static_cast<unsigned>(options.method)))};
+  }
+  if (static_cast<unsigned>(options.cutoff) > static_cast<unsigned>(CutoffLevel::high)) {
+    return Err{QuorvaneError::unsupported_configuration(
+        "Unknown cutoff level " + std::to_string(static_cast<unsigned>(options.cutoff)))};
+  }
+  if (static_cast<unsigned>(options.coder) > static_cast<unsigned>(EntropyCoder::automatic)) {
+    return Err{QuorvaneError::unsupported_configuration(
+        "Unknown entropy coder " + std::to_string(static_cast<unsigned>(options.coder)))};
+  }
+  return options;
+}
+
+// Extends a signal shorter than the filter to exactly `filter_length` values
+// by repeating it periodically; the header still records the original count.
+void pad_periodically(std::vector<float>& values, std::size_t filter_length) {
+  const std::size_t n = values.size();
+  values.reserve(filter_length);
+  for (std::size_t k = 0; n + k < filter_length; ++k) {
+    const float repeated = values[k % n];
+    values.push_back(repeated);
+  }
+}
+
+// Quantised coefficients as little-endian 16-bit values: the coarsest
+// approximation, then the detail bands finest first. Approximations are
+// never zeroed.
+CodecResult<std::vector<std::uint8_t>> serialize_coefficients(const wavelet::MultiDwt& decomposition,
+                                                              const CodecOptions& options) {
+  const std::vector<float>& approximations = decomposition.levels.back().approximations;
+  std::size_t detail_count = 0;
+  for (const wavelet::Dwt& level : decomposition.levels) detail_count += level.details.size();
+
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.reserve(2 * (approximations.size() + detail_count));
+  } catch (const std::bad_alloc&) {
+    return Err{QuorvaneError::out_of_memory(detail_count)};
+  } catch (const std::length_error&) {
+    return Err{QuorvaneError::out_of_memory(detail_count)};
+  }
+
+  const float factor = quantizer_factor(options.scale);
+  const auto append = [&bytes](std::int16_t q) {
+    const auto bits = static_cast<std::uint16_t>(q);
+    bytes.push_back(static_cast<std::uint8_t>(bits & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
+  };
+  for (const float c : approximations) append(quantize(c, factor));
+  const std::int32_t threshold = dead_zone_threshold(options.scale, options.cutoff);
+  for (const wavelet::Dwt& level : decomposition.levels) {
+    for (const float c : level.details) append(apply_dead_zone(quantize(c, factor), threshold));
+  }
+  return bytes;
+}
+
+CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> samples,
+                                                        const CodecOptions& options) {
+  const std::size_t n = samples.size();
+  NormalizedSignal signal = normalize(samples);
+  // Extremes beyond about +-1.7e38 overflow the range; such a stream would
+  // carry a NaN mean that no decoder accepts.
+  if (!std::isfinite(signal.max - signal.min)) {
+    return Err{QuorvaneError::unsupported_configuration("Signal range exceeds the float32 range")};
+  }
+
+  const wavelet::DwtExecutorHandle executor = executor_for(options.method);
+  if (!executor) {
+    return Err{QuorvaneError::unsupported_configuration("Wavelet method is not available yet")};
+  }
+  const std::size_t filter_length = executor->filter_length();
+  if (n < filter_length) pad_periodically(signal.values, filter_length);
+  const std::size_t levels = level_count(n, filter_length);
+
+  auto decomposition = executor->multi_dwt(signal.values, levels);
+  if (!decomposition.ok()) {
+    return Err{QuorvaneError::transform_failed(decomposition.error().message())};
+  }
+  if (decomposition.value().levels.empty()) {
+    return Err{QuorvaneError::transform_failed(
+        "Internal DWT returned zero levels, what shouldn't happen")};
+  }
+  std::vector<float>().swap(signal.values);  // the working copy is no longer needed
+
+  QUORVANE_TRY(std::vector<std::uint8_t> coefficients,
+               serialize_coefficients(decomposition.value(), options));
+  decomposition = wavelet::MultiDwt{};
+
+  std::vector<std::uint8_t> stream(HEADER_SIZE);
+  std::uint8_t coder_id;
+  if (options.coder == EntropyCoder::deflate) {
+    coder_id = kCoderDeflate;
+    if (auto status = deflate_raw(coefficients, stream); !status.ok()) {
+      return Err{QuorvaneError::compression_failed(status.error())};
+    }
+  } else {
+    // `auto` makes no trial of both coders: it is the rANS coder.
+    coder_id = kCoderArans;
+    const std::vector<std::uint8_t> payload = arans::encode_stream(coefficients);
+    stream.insert(stream.end(), payload.begin(), payload.end());
+  }
+
+  QUORVANE_TRY(const std::uint32_t payload_len, payload_length_field(stream.size() - HEADER_SIZE));
+  const QuorvaneHeader header = QuorvaneHeader::for_stream(
+      options.method, static_cast<std::uint8_t>(levels), options.scale, coder_id,
+      static_cast<std::uint32_t>(n), signal.min, signal.max, signal.mean, payload_len);
+  header.write(std::span<std::uint8_t, HEADER_SIZE>(stream.data(), HEADER_SIZE));
+  return stream;
+}
+
+}  // namespace
+
+CodecResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                                const CodecOptions& options) {
+  const std::size_t n = samples.size();
+  if (n == 0) return Err{QuorvaneError::unsupported_configuration("Can't compress empty data")};
+  if (n > kMaxSamples) {
+    return Err{QuorvaneError::unsupported_configuration(
+        "Can't compress data bigger than 2147483647, but data was " + std::to_string(n))};
+  }
+  QUORVANE_TRY(const CodecOptions checked, checked_options(options));
+  try {
+    return compress_checked(samples, checked);
+  } catch (const std::bad_alloc&) {
+    // A working buffer could not be obtained; the caller decides what that
+    // means (the Python module raises MemoryError) instead of the process ending.
+    return Err{QuorvaneError::out_of_memory(n)};
+  }
+}
+
+}  // namespace quorvane::codec

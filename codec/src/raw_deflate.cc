@@ -1,0 +1,104 @@
+#include "raw_deflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+namespace quorvane::codec {
+namespace {
+
+constexpr int kCompressionLevel = 6;
+constexpr int kRawWindowBits = -15;  // negative: no zlib or gzip framing
+constexpr int kMemLevel = 8;
+// zlib counts in 32-bit units; longer buffers are fed in pieces.
+constexpr std::size_t kMaxChunk = UINT_MAX;
+
+}  // namespace
+
+Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
+  z_stream stream{};
+  if (deflateInit2(&stream, kCompressionLevel, Z_DEFLATED, kRawWindowBits, kMemLevel,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
+    return Err{std::string("corrupt deflate stream")};
+  }
+  const std::size_t start = out.size();
+  // deflateBound is enough for one finishing pass; growing stays possible.
+  out.resize(start + deflateBound(&stream, static_cast<uLong>(input.size())));
+  std::size_t written = start;
+  std::size_t consumed = 0;
+  int status = Z_OK;
+  while (status != Z_STREAM_END) {
+    if (written == out.size()) out.resize(out.size() + out.size() / 2 + 64);
+    const std::size_t in_chunk = std::min(input.size() - consumed, kMaxChunk);
+    const std::size_t out_chunk = std::min(out.size() - written, kMaxChunk);
+    stream.next_in = const_cast<Bytef*>(input.data() + consumed);
+    stream.avail_in = static_cast<uInt>(in_chunk);
+    stream.next_out = out.data() + written;
+    stream.avail_out = static_cast<uInt>(out_chunk);
+    const bool last = consumed + in_chunk == input.size();
+    status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+    consumed += in_chunk - stream.avail_in;
+    written += out_chunk - stream.avail_out;
+    if (status == Z_STREAM_ERROR) {
+      deflateEnd(&stream);
+      out.resize(start);
+      return Err{std::string("corrupt deflate stream")};
+    }
+    if (status == Z_BUF_ERROR && stream.avail_out != 0) {
+      // No progress although there was room: the encoder accepts no more input.
+      deflateEnd(&stream);
+      out.resize(start);
+      return Err{std::string("failed to write whole buffer")};
+    }
+  }
+  deflateEnd(&stream);
+  out.resize(written);
+  return {};
+}
+
+Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::uint8_t> payload,
+                                                           std::size_t limit) {
+  z_stream stream{};
+  if (inflateInit2(&stream, kRawWindowBits) != Z_OK) return Err{std::string("out of memory")};
+  std::vector<std::uint8_t> out;
+  std::size_t produced = 0;
+  std::size_t consumed = 0;
+  try {
+    // Grow with what the payload actually yields, never straight to `limit`.
+    out.resize(std::min(limit, std::max<std::size_t>(payload.size() * 4, 4096)));
+    while (produced < limit) {
+      if (produced == out.size()) out.resize(std::min(limit, out.size() * 2));
+      const std::size_t in_chunk = std::min(payload.size() - consumed, kMaxChunk);
+      const std::size_t out_chunk = std::min(out.size() - produced, kMaxChunk);
+      stream.next_in = const_cast<Bytef*>(payload.data() + consumed);
+      stream.avail_in = static_cast<uInt>(in_chunk);
+      stream.next_out = out.data() + produced;
+      stream.avail_out = static_cast<uInt>(out_chunk);
+      const int status = inflate(&stream, Z_NO_FLUSH);
+      consumed += in_chunk - stream.avail_in;
+      produced += out_chunk - stream.avail_out;
+      if (status == Z_STREAM_END) break;
+      if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_STREAM_ERROR) {
+        inflateEnd(&stream);
+        return Err{std::string("corrupt deflate stream")};
+      }
+      if (status == Z_MEM_ERROR) {
+        inflateEnd(&stream);
+        return Err{std::string("out of memory")};
+      }
+      // Z_BUF_ERROR with all input consumed: the payload ended before its final
+      // block; what was inflated so far is the result.
+      if (status == Z_BUF_ERROR && consumed == payload.size() && stream.avail_out != 0) break;
+    }
+  } catch (const std::bad_alloc&) {
+    inflateEnd(&stream);
+    return Err{std::string("out of memory")};
+  }
+  inflateEnd(&stream);
+  out.resize(produced);
+  return out;
+}
+
+}  // namespace quorvane::codec
