@@ -1,0 +1,141 @@
+// The decompression pipeline: every refusal in its order with its exact
+// message, and the faults a damaged or crafted stream must not turn into
+// reads past a buffer.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "codec_test_support.h"
+#include "raw_deflate.h"
+
+namespace quorvane::codec {
+namespace {
+
+using testing::compress_ok;
+using testing::header_of;
+using testing::put_u32;
+using testing::test_signal;
+
+constexpr CodecOptions kDeflate97{WaveletMethod::cdf97, 11, CutoffLevel::low, EntropyCoder::deflate};
+constexpr CodecOptions kArans97{WaveletMethod::cdf97, 11, CutoffLevel::low, EntropyCoder::arans};
+
+std::string decompress_error(std::span<const std::uint8_t> stream) {
+  auto result = decompress(stream);
+  return result.ok() ? "ok" : result.error().message();
+}
+
+TEST(Decompress, FailsInCheckOrder) {
+  const std::vector<std::uint8_t> valid = compress_ok(test_signal(500), kDeflate97);
+  const std::uint32_t payload_len = header_of(valid).payload_len;
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"header", [](auto& s) { s.resize(51); }, "Header is invalid"},
+      {"sample count 2^31 before a damaged payload",
+       [](auto& s) { put_u32(s, 16, 0x80000000u), s.resize(60, 0xFF); },
+       "Can't decompress data, reason: Can't decompress data bigger than 2147483647, but data was 2147483648"},
+      {"sample count before levels", [](auto& s) { put_u32(s, 16, 0xFFFFFFFFu), s[12] = 0; },
+       "Can't decompress data, reason: Can't decompress data bigger than 2147483647, but data was 4294967295"},
+      {"levels 11", [](auto& s) { s[12] = 11; },
+       "Can't decompress data, reason: Max supported level is 10 but it was 11"},
+      {"levels 0", [](auto& s) { s[12] = 0; },
+       "Can't decompress data, reason: Min supported level is 1 but it was 0"},
+      {"sample count 0", [](auto& s) { put_u32(s, 16, 0); },
+       "Can't decompress data, reason: Sample count must be at least 1"},
+      {"one byte short", [](auto& s) { s.pop_back(); },
+       "Can't decompress data, reason: Minimum data size is " + std::to_string(payload_len + 52) +
+           ", but it was " + std::to_string(payload_len + 51)},
+      {"payload length beyond 32 bits of stream", [](auto& s) { put_u32(s, 32, 0xFFFFFFFFu); },
+       "Can't decompress data, reason: Minimum data size is 4294967347, but it was " +
+           std::to_string(payload_len + 52)},
+      {"invalid block type", [](auto& s) { s[52] = 0x07; },  // final block of type 3
+       "Can't decompress data, reason: corrupt deflate stream"},
+      {"truncated payload", [](auto& s) { put_u32(s, 32, 10), s.resize(62); },
+       "Can't decompress data, reason: Coefficient data is shorter than the stream header requires"},
+      {"crafted sample count", [](auto& s) { put_u32(s, 16, 2147483647u); },
+       "Can't decompress data, reason: Coefficient data is shorter than the stream header requires"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> stream = valid;
+    c.damage(stream);
+    EXPECT_EQ(decompress_error(stream), c.message) << c.name;
+  }
+}
+
+TEST(Decompress, RansPayloadErrorsAreReported) {
+  std::vector<std::uint8_t> stream = compress_ok(test_signal(500), kArans97);
+  stream[53] = 9;  // context bits above 8
+  EXPECT_EQ(decompress_error(stream),
+            "Can't decompress data, reason: Inconsistent or oversized length in stream");
+  stream = compress_ok(test_signal(500), kArans97);
+  const std::uint32_t cut = 20;
+  put_u32(stream, 32, cut);
+  stream.resize(HEADER_SIZE + cut);
+  EXPECT_EQ(decompress_error(stream), "Can't decompress data, reason: Stream truncated");
+}
+
+TEST(Decompress, LevelsNineAndTenPassTheLevelChecks) {
+  for (std::uint8_t levels : {9, 10}) {
+    std::vector<std::uint8_t> stream = compress_ok(test_signal(5000), kDeflate97);
+    stream[12] = levels;
+    // The bands no longer match the payload, but the level checks pass.
+    const std::string message = decompress_error(stream);
+    EXPECT_EQ(message.find("supported level"), std::string::npos) << message;
+  }
+}
+
+TEST(Decompress, ExactLengthDecodesAndTrailingBytesAreIgnored) {
+  for (const CodecOptions& options : {kDeflate97, kArans97}) {
+    const std::vector<float> x = test_signal(777);
+    std::vector<std::uint8_t> stream = compress_ok(x, options);
+    auto exact = decompress(stream);
+    ASSERT_TRUE(exact.ok());
+    stream.insert(stream.end(), {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    auto padded = decompress(stream);
+    ASSERT_TRUE(padded.ok());
+    EXPECT_EQ(exact.value(), padded.value());
+  }
+}
+
+TEST(Decompress, FlatSignalDecodesToCopiesOfItsValue) {
+  for (float value : {4.5f, -1.0e-3f, 0.0f, 1.0e30f}) {
+    for (const CodecOptions& options : {kDeflate97, kArans97}) {
+      const std::vector<float> x(1234, value);
+      auto y = decompress(compress_ok(x, options));
+      ASSERT_TRUE(y.ok());
+      EXPECT_EQ(y.value(), x);
+    }
+  }
+}
+
+TEST(RawInflate, StopsAtTheLimit) {
+  // 1 MiB of zeros deflates to about a kilobyte; asking for 1000 bytes must
+  // produce exactly those and no more.
+  const std::vector<std::uint8_t> zeros(1 << 20, 0);
+  std::vector<std::uint8_t> payload;
+  ASSERT_TRUE(deflate_raw(zeros, payload).ok());
+  auto limited = inflate_raw(payload, 1000);
+  ASSERT_TRUE(limited.ok());
+  EXPECT_EQ(limited.value().size(), 1000u);
+  auto whole = inflate_raw(payload, std::size_t{1} << 40);
+  ASSERT_TRUE(whole.ok());
+  EXPECT_EQ(whole.value(), zeros);
+}
+
+TEST(RawInflate, CutPayloadYieldsWhatWasInflated) {
+  std::vector<std::uint8_t> input(100000);
+  for (std::size_t i = 0; i < input.size(); ++i) input[i] = static_cast<std::uint8_t>((i * i) >> 7);
+  std::vector<std::uint8_t> payload;
+  ASSERT_TRUE(deflate_raw(input, payload).ok());
+  payload.resize(payload.size() / 2);
+  auto partial = inflate_raw(payload, input.size());
+  ASSERT_TRUE(partial.ok());
+  ASSERT_LT(partial.value().size(), input.size());
+  EXPECT_TRUE(std::equal(partial.value().begin(), partial.value().end(), input.begin()));
+}
+
+}  // namespace
+}  // namespace quorvane::codec
