@@ -185,9 +185,6 @@ TEST(Cdf97, ForwardAndInverseMatchTheReferenceBitForBit) {
 // would write other coefficients for n = 32.
 TEST(Cdf97, CoverageRuleChangesTheCoefficients) {
   const std::vector<float> x = test_signal(32);
-  InterleavedLifting everywhere(x);
-  everywhere.predict(kAlpha);
-  everywhere.update(kBeta);
   const Halves actual = forward(NeonCdf97F32{}, x);
   const Halves expected = reference_forward(x);
   EXPECT_EQ(actual.approximations, expected.approximations);
@@ -408,19 +405,6 @@ TEST(Cdf97, EveryLevelIsTheStepOnThePreviousApproximations) {
   EXPECT_EQ(last.value().details, levels.back().details);
 }
 
-// Deepest decomposition the length allows (every level keeps >= 4 samples).
-std::size_t deepest_levels(std::size_t n) {
-  std::size_t levels = 0;
-  for (; n >= 4; n -= n / 2) ++levels;
-  return levels;
-}
-
-MultiDwtRef view_of(const MultiDwt& decomposition) {
-  MultiDwtRef view{decomposition.levels.back().approximations, {}};
-  for (const Dwt& level : decomposition.levels) view.details.push_back(level.details);
-  return view;
-}
-
 TEST(Cdf97, ReconstructsEveryLength) {
   const DwtExecutorHandle executor = make_cdf97_f32();
   std::vector<std::size_t> lengths;
@@ -428,10 +412,10 @@ TEST(Cdf97, ReconstructsEveryLength) {
   for (std::size_t n : {4096u, 65537u, 262144u}) lengths.push_back(n);
   for (std::size_t n : lengths) {
     const std::vector<float> x = test_signal(n);
-    for (std::size_t levels : {std::size_t{1}, deepest_levels(n)}) {
+    for (std::size_t levels : {std::size_t{1}, lifting_test::deepest_levels(n, NeonCdf97F32::kMinimumLength)}) {
       auto decomposition = executor->multi_dwt(x, levels);
       ASSERT_TRUE(decomposition.ok()) << n;
-      auto reconstruction = executor->multi_idwt(view_of(decomposition.value()));
+      auto reconstruction = executor->multi_idwt(lifting_test::view_of(decomposition.value()));
       ASSERT_TRUE(reconstruction.ok()) << n;
       ASSERT_EQ(reconstruction.value().size(), n);
       EXPECT_LE(lifting_test::max_abs_difference(reconstruction.value(), x),

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "quorvane/wavelet/records.h"
+
 namespace quorvane::wavelet::lifting_test {
 
 inline std::uint32_t bits(float value) { return std::bit_cast<std::uint32_t>(value); }
@@ -121,6 +123,21 @@ inline float reconstruction_tolerance(std::span<const float> x, std::size_t leve
   float magnitude = 1.0f;
   for (float v : x) magnitude = std::max(magnitude, std::fabs(v));
   return epsilons_per_level * std::numeric_limits<float>::epsilon() * magnitude * static_cast<float>(levels);
+}
+
+// Deepest decomposition a length allows when every level needs `minimum`
+// samples.
+inline std::size_t deepest_levels(std::size_t n, std::size_t minimum) {
+  std::size_t levels = 0;
+  for (; n >= minimum; n -= n / 2) ++levels;
+  return levels;
+}
+
+// The view multi_idwt takes of a multi_dwt result.
+inline MultiDwtRef view_of(const MultiDwt& decomposition) {
+  MultiDwtRef view{decomposition.levels.back().approximations, {}};
+  for (const Dwt& level : decomposition.levels) view.details.push_back(level.details);
+  return view;
 }
 
 }  // namespace quorvane::wavelet::lifting_test
