@@ -1,1 +1,96 @@
-// placeholder
+#include "neon/wavelet_n_taps_f32.h"
+
+#include <array>
+#include <cassert>
+#include <utility>
+
+#include "checked_allocation.h"
+#include "filter_padding.h"
+#include "neon/filter_bank_common.h"
+
+namespace quorvane::wavelet {
+namespace {
+
+// One output of both branches from the arena window starting at `window`.
+// All outputs share one tree, so blocks of four, the pair and the single
+// give the same values.
+void convolve_output(const float* low_pass, const float* high_pass, std::size_t taps,
+                     const float* window, float& approximation, float& detail) {
+  approximation = filter_bank::grouped_sum(filter_bank::lane_values(low_pass, window, taps));
+  detail = filter_bank::grouped_sum(filter_bank::lane_values(high_pass, window, taps));
+}
+
+}  // namespace
+
+NeonWaveletNTapsF32::NeonWaveletNTapsF32(BorderMode border_mode, std::vector<float> low_pass,
+                                         std::vector<float> high_pass)
+    : low_pass_(std::move(low_pass)),
+      high_pass_(std::move(high_pass)),
+      taps_(low_pass_.size()),
+      border_mode_(static_cast<std::uint32_t>(border_mode)) {
+  assert(taps_ >= 4 && taps_ % 2 == 0 && high_pass_.size() == taps_);
+}
+
+WaveletStatus NeonWaveletNTapsF32::execute_forward(std::span<const float> input,
+                                                   std::span<float> approximations,
+                                                   std::span<float> details) const {
+  // Refuse bad sizes before paying for the arena.
+  QUORVANE_TRY_STATUS(filter_bank::check_forward_sizes(input.size(), taps_, approximations.size(),
+                                                       details.size()));
+  QUORVANE_TRY(std::vector<float> scratch, zeroed_floats(required_scratch_size(input.size())));
+  return execute_forward_with_scratch(input, approximations, details, scratch);
+}
+
+WaveletStatus NeonWaveletNTapsF32::execute_forward_with_scratch(std::span<const float> input,
+                                                                std::span<float> approximations,
+                                                                std::span<float> details,
+                                                                std::span<float> scratch) const {
+  const std::size_t n = input.size();
+  QUORVANE_TRY_STATUS(
+      filter_bank::check_forward_sizes(n, taps_, approximations.size(), details.size()));
+  const std::size_t arena_length = required_scratch_size(n);
+  if (scratch.size() < arena_length) {
+    return Err{WaveletError::scratch_size_mismatch(arena_length, scratch.size())};
+  }
+
+  // L - 2 samples on the left; L - 2 on the right for even n, L - 1 for odd.
+  const std::span<float> arena = scratch.first(arena_length);
+  const std::size_t left = (arena_length - n) / 2;
+  const std::size_t right = arena_length - n - left;
+  QUORVANE_TRY_STATUS(make_arena_1d_dispatch()(input, arena, left, right, border_mode()));
+
+  const float* lp = low_pass_.data();
+  const float* hp = high_pass_.data();
+  const std::size_t outputs = approximations.size();
+  for (std::size_t k = 0; k < outputs; ++k) {
+    convolve_output(lp, hp, taps_, arena.data() + 2 * k, approximations[k], details[k]);
+  }
+  return {};
+}
+
+std::size_t NeonWaveletNTapsF32::required_scratch_size(std::size_t input_length) const {
+  return taps_ + 2 * filter_bank::outputs_per_branch(input_length, taps_) - 2;
+}
+
+DwtSize NeonWaveletNTapsF32::dwt_size(std::size_t input_length) const {
+  const std::size_t m = filter_bank::outputs_per_branch(input_length, taps_);
+  return {m, m};
+}
+
+WaveletStatus NeonWaveletNTapsF32::execute_inverse(std::span<const float> approximations,
+                                                   std::span<const float> details,
+                                                   std::span<float> output) const {
+  QUORVANE_TRY_STATUS(filter_bank::check_inverse_sizes(approximations.size(), details.size(),
+                                                       output.size(), taps_));
+  filter_bank::accumulate_synthesis(low_pass_, high_pass_, approximations, details, output,
+                                    filter_bank::TermOrder::DetailsFirst);
+  return {};
+}
+
+std::size_t NeonWaveletNTapsF32::idwt_size(DwtSize size) const {
+  return filter_bank::reconstruction_length(size.approximations, taps_);
+}
+
+std::size_t NeonWaveletNTapsF32::filter_length() const { return taps_; }
+
+}  // namespace quorvane::wavelet
