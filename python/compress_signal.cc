@@ -25,7 +25,8 @@ PyObject* compress_signal_impl(PyObject* data, const codec::CodecOptions& option
   }
   // Our own reference keeps the array alive through the codec call; nothing
   // here writes to it.
-  OwnedRef array(Py_NewRef(data));
+  Py_INCREF(data);
+  OwnedRef array(data);
   SampleView view;
   if (!view.assign(reinterpret_cast<PyArrayObject*>(array.get()), *type)) return nullptr;
 

@@ -1,5 +1,6 @@
 """The module object, its functions' records and the shared object's exports."""
 import shutil
+import sys
 import subprocess
 import types
 
@@ -50,7 +51,9 @@ def test_options_class_record():
     assert cls.__module__ == "builtins"
     assert cls.__name__ == cls.__qualname__ == "QuorvCompressionOptions"
     assert cls.__bases__ == (object,)
-    assert cls.__text_signature__ == '(method="cdf97", scale=11, cutoff="low", coder=None)'
+    # Python 3.9 does not look past the dotted type name for the signature.
+    if sys.version_info >= (3, 10):
+        assert cls.__text_signature__ == '(method="cdf97", scale=11, cutoff="low", coder=None)'
     assert not cls.__doc__
 
 

@@ -199,6 +199,18 @@ class TestOpacity:
         assert repr(a) == object.__repr__(a)
         assert repr(a).startswith("<builtins.QuorvCompressionOptions object at 0x")
 
+    def test_no_instance_without_the_constructor(self):
+        # Neither a bypassed constructor nor a copy can produce an instance
+        # holding unchecked (or silently default) options.
+        import copy
+        import pickle
+
+        with pytest.raises(TypeError, match="is not safe"):
+            object.__new__(Opts)
+        for clone in (copy.copy, copy.deepcopy, pickle.dumps):
+            with pytest.raises(TypeError, match="cannot pickle"):
+                clone(Opts(scale=6))
+
     def test_not_subclassable(self):
         with pytest.raises(TypeError, match="not an acceptable base type"):
             type("Sub", (Opts,), {})
