@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "filter_padding.h"
+#include "neon/fixed_taps_filter_bank_impl.h"
 #include "neon/wavelet10taps_f32.h"
 #include "neon/wavelet12taps_f32.h"
 #include "neon/wavelet16taps_f32.h"
@@ -590,6 +592,67 @@ TEST(FilterBankRounding, GeneralMemberAgreesWithAPlainConvolution) {
           ASSERT_NEAR(out.details[k], d, 1e-6 * (magnitude + 1.0));
         }
       }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The portable kernels give the same bits as whichever variant the executors
+// chose for this CPU (the FMA-instruction one where it runs).
+
+template <std::size_t kTaps>
+void expect_portable_forward_matches(std::span<const float> lp) {
+  for (BorderMode mode : kAllModes) {
+    const FixedTapsFilterBank<kTaps> bank(mode, lp);
+    for (std::size_t n = kTaps; n <= kTaps + 70; ++n) {
+      const std::vector<float> x = random_signal(n, static_cast<std::uint32_t>(3 * n));
+      const Branches chosen = forward(bank, x);
+      Branches portable{std::vector<float>(chosen.approximations.size()),
+                        std::vector<float>(chosen.details.size())};
+      filter_bank::fixed_taps_forward_portable<kTaps>(bank.low_pass().data(),
+                                                      bank.high_pass().data(), mode, x,
+                                                      portable.approximations, portable.details);
+      const std::string what = std::to_string(kTaps) + " taps, n " + std::to_string(n);
+      expect_same_bits(portable.approximations, chosen.approximations, what);
+      expect_same_bits(portable.details, chosen.details, what);
+
+      const std::vector<float> y = inverse(bank, chosen);
+      std::vector<float> y_portable(y.size(), 0.0f);
+      filter_bank::synthesis_portable(bank.low_pass().first(kTaps), bank.high_pass().first(kTaps),
+                                      chosen.approximations, chosen.details, y_portable,
+                                      kTaps == 8 ? filter_bank::TermOrder::EightTap
+                                                 : filter_bank::TermOrder::DetailsFirst);
+      expect_same_bits(y_portable, y, "inverse, " + what);
+    }
+  }
+}
+
+TEST(FilterBankVariants, PortableKernelsMatchTheChosenOnes) {
+  expect_portable_forward_matches<4>(random_signal(4, 1));
+  expect_portable_forward_matches<6>(random_signal(6, 2));
+  expect_portable_forward_matches<8>(kDb4);
+  expect_portable_forward_matches<10>(random_signal(10, 3));
+  expect_portable_forward_matches<12>(random_signal(12, 4));
+  expect_portable_forward_matches<16>(random_signal(16, 5));
+
+  for (std::size_t taps : {14, 18, 48}) {
+    const std::vector<float> lp = random_signal(taps, static_cast<std::uint32_t>(taps));
+    const std::vector<float> hp = mirror(lp);
+    const auto bank = filter_bank(BorderMode::Reflect101, lp);
+    for (std::size_t n = taps; n <= taps + 40; ++n) {
+      const std::vector<float> x = random_signal(n, static_cast<std::uint32_t>(n));
+      const Branches chosen = forward(*bank, x);
+      std::vector<float> arena(bank->required_scratch_size(n));
+      const std::size_t left = taps - 2;
+      ASSERT_TRUE(write_arena_1d_impl(x, arena, left, arena.size() - n - left,
+                                      BorderMode::Reflect101)
+                      .ok());
+      Branches portable{std::vector<float>(chosen.approximations.size()),
+                        std::vector<float>(chosen.details.size())};
+      filter_bank::convolve_arena_portable(lp.data(), hp.data(), taps, arena.data(),
+                                           portable.approximations, portable.details);
+      expect_same_bits(portable.approximations, chosen.approximations, "general a");
+      expect_same_bits(portable.details, chosen.details, "general d");
     }
   }
 }

@@ -8,6 +8,7 @@
 // outputs k >= n/2 reach right of sample n-1, the rest read the input as is.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -18,7 +19,33 @@
 #include "quorvane/wavelet/error.h"
 #include "quorvane/wavelet/records.h"
 
+// Every fused multiply-add is an explicit std::fma, exactly rounded whether
+// it becomes an instruction or a library call, so the kernels below can be
+// compiled a second time for x86-64 CPUs with FMA instructions without
+// changing a single bit. The variant is chosen once per process.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QUORVANE_FILTER_BANK_FMA_VARIANT 1
+#define QUORVANE_FMA_TARGET [[gnu::target("fma")]]
+#else
+#define QUORVANE_FILTER_BANK_FMA_VARIANT 0
+#define QUORVANE_FMA_TARGET
+#endif
+// Kernel pieces are forced inline so that they take the target of the
+// variant that calls them.
+#define QUORVANE_KERNEL_INLINE [[gnu::always_inline]] inline
+#define QUORVANE_KERNEL_LAMBDA __attribute__((always_inline))
+
 namespace quorvane::wavelet::filter_bank {
+
+// Whether the FMA-instruction variant of the kernels runs on this CPU.
+inline bool use_fma_instructions() {
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+  static const bool supported = __builtin_cpu_supports("fma");
+  return supported;
+#else
+  return false;
+#endif
+}
 
 // Coefficients per branch of one analysis step.
 constexpr std::size_t outputs_per_branch(std::size_t n, std::size_t taps) {
@@ -77,7 +104,7 @@ inline void mirror_low_pass(std::span<const float> low_pass, std::span<float> hi
 // in increasing tap order. Pad taps are skipped, so they cannot turn an
 // infinite neighbour into NaN or flip the sign of a zero lane.
 template <std::size_t kTaps>
-inline std::array<float, 4> lane_values(const float* c, const float* w) {
+QUORVANE_KERNEL_INLINE std::array<float, 4> lane_values(const float* c, const float* w) {
   static_assert(kTaps >= 4);
   std::array<float, 4> p;
   for (std::size_t j = 0; j < 4; ++j) {
@@ -89,7 +116,8 @@ inline std::array<float, 4> lane_values(const float* c, const float* w) {
 }
 
 // Run-time tap count, for the general executor.
-inline std::array<float, 4> lane_values(const float* c, const float* w, std::size_t taps) {
+QUORVANE_KERNEL_INLINE std::array<float, 4> lane_values(const float* c, const float* w,
+                                                        std::size_t taps) {
   std::array<float, 4> p;
   for (std::size_t j = 0; j < 4; ++j) {
     float lane = c[j] * w[j];
@@ -100,10 +128,10 @@ inline std::array<float, 4> lane_values(const float* c, const float* w, std::siz
 }
 
 // The horizontal sum of an output computed on its own.
-inline float single_sum(const std::array<float, 4>& p) { return (p[0] + p[2]) + (p[1] + p[3]); }
+QUORVANE_KERNEL_INLINE float single_sum(const std::array<float, 4>& p) { return (p[0] + p[2]) + (p[1] + p[3]); }
 
 // The horizontal sum of an output computed in a pair or a group of four.
-inline float grouped_sum(const std::array<float, 4>& p) { return (p[0] + p[1]) + (p[2] + p[3]); }
+QUORVANE_KERNEL_INLINE float grouped_sum(const std::array<float, 4>& p) { return (p[0] + p[1]) + (p[2] + p[3]); }
 
 // Whether output k adds its approximation term before its detail term.
 enum class TermOrder : std::uint8_t {
@@ -115,7 +143,7 @@ enum class TermOrder : std::uint8_t {
   EightTap,
 };
 
-inline bool approximations_first(TermOrder order, std::size_t k, std::size_t pairs,
+QUORVANE_KERNEL_INLINE bool approximations_first(TermOrder order, std::size_t k, std::size_t pairs,
                                  std::size_t output_length) {
   if (order != TermOrder::EightTap || output_length < 16) return false;
   return k >= 6 && k + 5 <= pairs;
@@ -125,32 +153,63 @@ inline bool approximations_first(TermOrder order, std::size_t k, std::size_t pai
 // coefficient pair k adds lp[j]*a[k] and hp[j]*d[k] to output[2k-(L-2)+j] for
 // every j that lands inside the output, each as one fused multiply-add into
 // the running value. Sizes must have been checked.
+QUORVANE_KERNEL_INLINE void synthesis_kernel(std::span<const float> low_pass,
+                                             std::span<const float> high_pass,
+                                             std::span<const float> approximations,
+                                             std::span<const float> details,
+                                             std::span<float> output, TermOrder order) {
+  const std::size_t taps = low_pass.size();
+  const std::size_t pairs = approximations.size();
+  const std::size_t length = output.size();
+  const std::size_t lead = taps - 2;
+  for (std::size_t k = 0; k < pairs; ++k) {
+    const float a = approximations[k];
+    const float d = details[k];
+    const bool approx_first = approximations_first(order, k, pairs, length);
+    // Taps j_begin ... j_end - 1 land on output positions 2k - lead + j.
+    const std::size_t j_begin = 2 * k >= lead ? 0 : lead - 2 * k;
+    const std::size_t j_end = std::min(taps, length + lead - 2 * k);
+    float* y = output.data() + (2 * k + j_begin - lead);  // position of tap j_begin
+    if (approx_first) {
+      for (std::size_t j = j_begin; j < j_end; ++j, ++y) {
+        *y = std::fma(high_pass[j], d, std::fma(low_pass[j], a, *y));
+      }
+    } else {
+      for (std::size_t j = j_begin; j < j_end; ++j, ++y) {
+        *y = std::fma(low_pass[j], a, std::fma(high_pass[j], d, *y));
+      }
+    }
+  }
+}
+
+inline void synthesis_portable(std::span<const float> low_pass, std::span<const float> high_pass,
+                               std::span<const float> approximations,
+                               std::span<const float> details, std::span<float> output,
+                               TermOrder order) {
+  synthesis_kernel(low_pass, high_pass, approximations, details, output, order);
+}
+
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+QUORVANE_FMA_TARGET inline void synthesis_fma(std::span<const float> low_pass,
+                                              std::span<const float> high_pass,
+                                              std::span<const float> approximations,
+                                              std::span<const float> details,
+                                              std::span<float> output, TermOrder order) {
+  synthesis_kernel(low_pass, high_pass, approximations, details, output, order);
+}
+#endif
+
 inline void accumulate_synthesis(std::span<const float> low_pass, std::span<const float> high_pass,
                                  std::span<const float> approximations,
                                  std::span<const float> details, std::span<float> output,
                                  TermOrder order) {
-  const std::size_t taps = low_pass.size();
-  const std::size_t pairs = approximations.size();
-  const auto length = static_cast<std::ptrdiff_t>(output.size());
-  const auto shift = static_cast<std::ptrdiff_t>(taps) - 2;
-  for (std::size_t k = 0; k < pairs; ++k) {
-    const float a = approximations[k];
-    const float d = details[k];
-    const bool approx_first = approximations_first(order, k, pairs, output.size());
-    const std::ptrdiff_t origin = 2 * static_cast<std::ptrdiff_t>(k) - shift;
-    for (std::size_t j = 0; j < taps; ++j) {
-      const std::ptrdiff_t i = origin + static_cast<std::ptrdiff_t>(j);
-      if (i < 0 || i >= length) continue;
-      float& y = output[static_cast<std::size_t>(i)];
-      if (approx_first) {
-        y = std::fma(low_pass[j], a, y);
-        y = std::fma(high_pass[j], d, y);
-      } else {
-        y = std::fma(high_pass[j], d, y);
-        y = std::fma(low_pass[j], a, y);
-      }
-    }
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+  if (use_fma_instructions()) {
+    synthesis_fma(low_pass, high_pass, approximations, details, output, order);
+    return;
   }
+#endif
+  synthesis_portable(low_pass, high_pass, approximations, details, output, order);
 }
 
 }  // namespace quorvane::wavelet::filter_bank

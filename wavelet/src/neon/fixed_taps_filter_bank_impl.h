@@ -30,30 +30,28 @@ WaveletStatus FixedTapsFilterBank<kTaps>::execute_forward(std::span<const float>
   return execute_forward_with_scratch(input, approximations, details, {});
 }
 
+namespace filter_bank {
+
+// One analysis step of an L-tap member; sizes must have been checked. `lp`
+// and `hp` point at the stored taps.
 template <std::size_t kTaps>
-WaveletStatus FixedTapsFilterBank<kTaps>::execute_forward_with_scratch(
-    std::span<const float> input, std::span<float> approximations, std::span<float> details,
-    std::span<float> /*scratch*/) const {
-  using filter_bank::grouped_sum;
-  using filter_bank::lane_values;
-  using filter_bank::single_sum;
-
+QUORVANE_KERNEL_INLINE void fixed_taps_forward_kernel(const float* lp, const float* hp,
+                                                      BorderMode mode,
+                                                      std::span<const float> input,
+                                                      std::span<float> approximations,
+                                                      std::span<float> details) {
+  using Member = FixedTapsFilterBank<kTaps>;
   const std::size_t n = input.size();
-  QUORVANE_TRY_STATUS(
-      filter_bank::check_forward_sizes(n, kTaps, approximations.size(), details.size()));
-
   const std::size_t outputs = approximations.size();
   const std::size_t half = n / 2;
   // The first output whose window starts at or after sample 0.
   constexpr std::size_t kFirstInterior = kTaps / 2 - 1;
   constexpr std::size_t kLead = kTaps - 2;
-  const float* lp = low_pass_.data();
-  const float* hp = high_pass_.data();
 
   // Border outputs gather their window through the border rule (Reflect101
   // takes the Reflect values here) and are always computed singly.
-  const auto border = BorderInterpolation::make(border_mode(), 0, static_cast<std::int64_t>(n));
-  const auto border_output = [&](std::size_t k) {
+  const auto border = BorderInterpolation::make(mode, 0, static_cast<std::int64_t>(n));
+  const auto border_output = [&](std::size_t k) QUORVANE_KERNEL_LAMBDA {
     std::array<float, kTaps> window;
     const std::int64_t origin = 2 * static_cast<std::int64_t>(k) - static_cast<std::int64_t>(kLead);
     for (std::size_t j = 0; j < kTaps; ++j) {
@@ -68,10 +66,10 @@ WaveletStatus FixedTapsFilterBank<kTaps>::execute_forward_with_scratch(
   // Interior windows are read straight from the input. Whole groups from the
   // first interior output on share the grouped tree; what is left over after
   // the last whole group is computed singly.
-  const std::size_t grouped_end = half - kGroupedRangeShortening;
+  const std::size_t grouped_end = half - Member::kGroupedRangeShortening;
   std::size_t k = kFirstInterior;
-  for (; k + kGroupSize <= grouped_end; k += kGroupSize) {
-    for (std::size_t g = 0; g < kGroupSize; ++g) {
+  for (; k + Member::kGroupSize <= grouped_end; k += Member::kGroupSize) {
+    for (std::size_t g = 0; g < Member::kGroupSize; ++g) {
       const float* window = input.data() + 2 * (k + g) - kLead;
       approximations[k + g] = grouped_sum(lane_values<kTaps>(lp, window));
       details[k + g] = grouped_sum(lane_values<kTaps>(hp, window));
@@ -84,6 +82,42 @@ WaveletStatus FixedTapsFilterBank<kTaps>::execute_forward_with_scratch(
   }
 
   for (k = half; k < outputs; ++k) border_output(k);
+}
+
+template <std::size_t kTaps>
+void fixed_taps_forward_portable(const float* lp, const float* hp, BorderMode mode,
+                                 std::span<const float> input, std::span<float> approximations,
+                                 std::span<float> details) {
+  fixed_taps_forward_kernel<kTaps>(lp, hp, mode, input, approximations, details);
+}
+
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+template <std::size_t kTaps>
+QUORVANE_FMA_TARGET void fixed_taps_forward_fma(const float* lp, const float* hp, BorderMode mode,
+                                                std::span<const float> input,
+                                                std::span<float> approximations,
+                                                std::span<float> details) {
+  fixed_taps_forward_kernel<kTaps>(lp, hp, mode, input, approximations, details);
+}
+#endif
+
+}  // namespace filter_bank
+
+template <std::size_t kTaps>
+WaveletStatus FixedTapsFilterBank<kTaps>::execute_forward_with_scratch(
+    std::span<const float> input, std::span<float> approximations, std::span<float> details,
+    std::span<float> /*scratch*/) const {
+  QUORVANE_TRY_STATUS(filter_bank::check_forward_sizes(input.size(), kTaps, approximations.size(),
+                                                       details.size()));
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+  if (filter_bank::use_fma_instructions()) {
+    filter_bank::fixed_taps_forward_fma<kTaps>(low_pass_.data(), high_pass_.data(), border_mode(),
+                                               input, approximations, details);
+    return {};
+  }
+#endif
+  filter_bank::fixed_taps_forward_portable<kTaps>(low_pass_.data(), high_pass_.data(),
+                                                  border_mode(), input, approximations, details);
   return {};
 }
 

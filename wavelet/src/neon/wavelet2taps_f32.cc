@@ -67,14 +67,10 @@ WaveletStatus NeonWavelet2TapsF32::execute_inverse(std::span<const float> approx
   QUORVANE_TRY_STATUS(filter_bank::check_inverse_sizes(approximations.size(), details.size(),
                                                        output.size(), kTapCount));
   // output[2k+j] = fma(lp[j], a[k], fma(hp[j], d[k], output[2k+j])): details first.
-  for (std::size_t k = 0; k < approximations.size(); ++k) {
-    const float a = approximations[k];
-    const float d = details[k];
-    for (std::size_t j = 0; j < 2; ++j) {
-      float& y = output[2 * k + j];
-      y = std::fma(low_pass_[j], a, std::fma(high_pass_[j], d, y));
-    }
-  }
+  filter_bank::accumulate_synthesis(std::span<const float>(low_pass_).first(kTapCount),
+                                    std::span<const float>(high_pass_).first(kTapCount),
+                                    approximations, details, output,
+                                    filter_bank::TermOrder::DetailsFirst);
   return {};
 }
 

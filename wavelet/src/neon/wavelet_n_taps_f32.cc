@@ -9,18 +9,39 @@
 #include "neon/filter_bank_common.h"
 
 namespace quorvane::wavelet {
-namespace {
+namespace filter_bank {
 
-// One output of both branches from the arena window starting at `window`.
-// All outputs share one tree, so blocks of four, the pair and the single
-// give the same values.
-void convolve_output(const float* low_pass, const float* high_pass, std::size_t taps,
-                     const float* window, float& approximation, float& detail) {
-  approximation = filter_bank::grouped_sum(filter_bank::lane_values(low_pass, window, taps));
-  detail = filter_bank::grouped_sum(filter_bank::lane_values(high_pass, window, taps));
+// Both branches of every output from the arena, output k reading the window
+// that starts at arena[2k]. All outputs share one tree, so blocks of four,
+// the pair and the single give the same values.
+QUORVANE_KERNEL_INLINE void convolve_arena_kernel(const float* low_pass, const float* high_pass,
+                                                  std::size_t taps, const float* arena,
+                                                  std::span<float> approximations,
+                                                  std::span<float> details) {
+  for (std::size_t k = 0; k < approximations.size(); ++k) {
+    const float* window = arena + 2 * k;
+    approximations[k] =
+        filter_bank::grouped_sum(filter_bank::lane_values(low_pass, window, taps));
+    details[k] = filter_bank::grouped_sum(filter_bank::lane_values(high_pass, window, taps));
+  }
 }
 
-}  // namespace
+void convolve_arena_portable(const float* low_pass, const float* high_pass, std::size_t taps,
+                             const float* arena, std::span<float> approximations,
+                             std::span<float> details) {
+  convolve_arena_kernel(low_pass, high_pass, taps, arena, approximations, details);
+}
+
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+QUORVANE_FMA_TARGET void convolve_arena_fma(const float* low_pass, const float* high_pass,
+                                            std::size_t taps, const float* arena,
+                                            std::span<float> approximations,
+                                            std::span<float> details) {
+  convolve_arena_kernel(low_pass, high_pass, taps, arena, approximations, details);
+}
+#endif
+
+}  // namespace filter_bank
 
 NeonWaveletNTapsF32::NeonWaveletNTapsF32(BorderMode border_mode, std::vector<float> low_pass,
                                          std::vector<float> high_pass)
@@ -59,12 +80,15 @@ WaveletStatus NeonWaveletNTapsF32::execute_forward_with_scratch(std::span<const 
   const std::size_t right = arena_length - n - left;
   QUORVANE_TRY_STATUS(make_arena_1d_dispatch()(input, arena, left, right, border_mode()));
 
-  const float* lp = low_pass_.data();
-  const float* hp = high_pass_.data();
-  const std::size_t outputs = approximations.size();
-  for (std::size_t k = 0; k < outputs; ++k) {
-    convolve_output(lp, hp, taps_, arena.data() + 2 * k, approximations[k], details[k]);
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+  if (filter_bank::use_fma_instructions()) {
+    filter_bank::convolve_arena_fma(low_pass_.data(), high_pass_.data(), taps_, arena.data(), approximations,
+                       details);
+    return {};
   }
+#endif
+  filter_bank::convolve_arena_portable(low_pass_.data(), high_pass_.data(), taps_, arena.data(),
+                          approximations, details);
   return {};
 }
 

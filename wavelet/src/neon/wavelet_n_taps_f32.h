@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "neon/filter_bank_common.h"
 #include "quorvane/wavelet/border_mode.h"
 #include "quorvane/wavelet/executor.h"
 
@@ -62,5 +63,22 @@ struct DwtFactory<float> {
   static IncompleteDwtExecutorHandle wavelet_n_taps(BorderMode border_mode,
                                                     std::span<const float> low_pass);
 };
+
+namespace filter_bank {
+
+// The convolution over a filled arena, in its two compiled variants (the
+// second exists on x86-64 only and needs FMA instructions); both give the
+// same bits.
+void convolve_arena_portable(const float* low_pass, const float* high_pass, std::size_t taps,
+                             const float* arena, std::span<float> approximations,
+                             std::span<float> details);
+#if QUORVANE_FILTER_BANK_FMA_VARIANT
+QUORVANE_FMA_TARGET void convolve_arena_fma(const float* low_pass, const float* high_pass,
+                                            std::size_t taps, const float* arena,
+                                            std::span<float> approximations,
+                                            std::span<float> details);
+#endif
+
+}  // namespace filter_bank
 
 }  // namespace quorvane::wavelet
