@@ -227,6 +227,14 @@ TEST(CompletedDwtExecutor, IdwtIsOneZeroFilledInverseStep) {
   expect_same_bits(executor->idwt({a, d}).value(), expected);
   EXPECT_EQ(executor->idwt({std::span(a).first(5), std::span(d).first(4)}).error().message(),
             "Approx and details must match, but they don't 5x4");
+  // Two pairs cover no sample of an 8-tap synthesis: an empty result rather
+  // than a wrapped-around length.
+  const auto tiny = executor->idwt({std::span(a).first(2), std::span(d).first(2)});
+  ASSERT_TRUE(tiny.ok());
+  EXPECT_TRUE(tiny.value().empty());
+  EXPECT_EQ(executor->multi_idwt({std::span(a).first(2), {std::span(d).first(3), std::span(d).first(2)}})
+                .error(),
+            WaveletError::approx_details_mismatch(0, 3));
 }
 
 TEST(CompletedDwtExecutor, MultiIdwtRefusals) {
