@@ -30,8 +30,10 @@ Status<AransError> decode_plane_into(std::span<const std::uint8_t> coded, std::s
       std::uint16_t& p = model.probability(base + node);
       const std::uint32_t slot = x & (kProbabilityTotal - 1);
       const unsigned bit = slot >= p ? 1u : 0u;
-      const std::uint32_t frequency = bit ? kProbabilityTotal - p : p;
-      const std::uint32_t start = bit ? p : 0u;
+      // Chosen without a branch: the bits are close to random.
+      const std::uint32_t one_mask = 0u - bit;
+      const std::uint32_t frequency = p + (one_mask & (kProbabilityTotal - 2u * p));
+      const std::uint32_t start = p & one_mask;
       // Cannot overflow: frequency <= 4095 and x >> 12 < 2^20.
       x = frequency * (x >> kProbabilityBits) + slot - start;
       // A loop, not a single step: a crafted initial state may start far

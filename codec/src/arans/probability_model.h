@@ -31,8 +31,10 @@ class ProbabilityModel {
 
   // Adaptation rate 1/16, kept within 1..4095 so that no frequency is 0.
   static void update(std::uint16_t& p, unsigned bit) {
-    std::uint32_t v = p;
-    v = bit == 0 ? v + ((kProbabilityTotal - v) >> 4) : v - (v >> 4);
+    const std::uint32_t v0 = p;
+    const std::uint32_t up = v0 + ((kProbabilityTotal - v0) >> 4);
+    const std::uint32_t down = v0 - (v0 >> 4);
+    std::uint32_t v = bit == 0 ? up : down;
     if (v <= 1) v = 1;
     if (v >= kProbabilityTotal - 1) v = kProbabilityTotal - 1;
     p = static_cast<std::uint16_t>(v);
