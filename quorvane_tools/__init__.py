@@ -1,0 +1,34 @@
+"""Companion tools for the `quorvane` extension module.
+
+- `choose_options`: the smallest stream that meets an error or PSNR target.
+- `evaluate` / `measure`: ratio, error and speed of option combinations.
+- `parse_header`: the fields of a stream's 52-byte header.
+- `quorvane_tools.numcodecs_codec.Quorvane`: numcodecs codec for Zarr (v2
+  compressor); `quorvane_tools.zarr3_codec.Quorvane`: its Zarr 3 serializer.
+- `quorvane_tools.cli`: the `quorvane` command.
+
+Only NumPy is needed here; numcodecs, Zarr, tqdm and matplotlib are
+imported by the modules that use them (extras "zarr", "cli", "plot").
+"""
+from .evaluation import EvaluationRow, evaluate, measure
+from .header import HeaderError, StreamHeader, parse_header
+from .metrics import ErrorMetrics, error_metrics
+from .options import OptionChoice, make_choice
+from .quality import QualityChoice, QualityTarget, TargetNotMet, choose_options
+
+__all__ = [
+    "ErrorMetrics",
+    "EvaluationRow",
+    "HeaderError",
+    "OptionChoice",
+    "QualityChoice",
+    "QualityTarget",
+    "StreamHeader",
+    "TargetNotMet",
+    "choose_options",
+    "error_metrics",
+    "evaluate",
+    "make_choice",
+    "measure",
+    "parse_header",
+]

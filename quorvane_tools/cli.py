@@ -1,0 +1,506 @@
+"""The `quorvane` command: compress, decompress, inspect and evaluate files.
+
+    quorvane compress recording.wav               # -> recording.qrvz
+    quorvane compress trace.npy --scale 9         # -> trace.qrv
+    quorvane compress trace.npy --max-abs-error 0.01
+    quorvane decompress recording.qrvz -o restored.wav
+    quorvane info trace.qrv
+    quorvane eval trace.npy --csv --plot rd.png
+
+Every failure is reported as one line on stderr ("quorvane: error: ...")
+with exit status 1 (2 for a wrong command line); outputs are written under
+a temporary name and renamed when complete, so a failed or interrupted run
+leaves no partial file.
+"""
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import sys
+import time
+import wave
+import zipfile
+from pathlib import Path
+from typing import Any, Callable, List, Optional, Sequence, Tuple, TypeVar, cast
+
+import quorvane
+
+from .containers import ARCHIVE_SUFFIX, STREAM_SUFFIX, ContainerError, read_compressed, write_compressed
+from .evaluation import evaluate, format_csv, format_table, grid
+from .header import HEADER_SIZE, StreamHeader
+from .options import (
+    ALL_CODERS, CODERS, CUTOFFS, METHODS, SCALES, CoderName, CutoffName, MethodName, check_coder, make_choice,
+)
+from .progress import progress
+from .quality import choose_options
+from .samples import codec_input
+from .signal_files import (
+    FORMAT_SUFFIX, SignalData, SignalFileError, atomic_output, format_of, read_signal, write_signal,
+)
+
+PROGRAM = "quorvane"
+T = TypeVar("T")
+
+
+class CliError(Exception):
+    """A problem to report as one line, without a traceback."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> Any:  # one line, then exit 2, like argparse but shorter
+        self.exit(2, f"{self.prog}: error: {message} (see --help)\n")
+
+
+# ---------------------------------------------------------------- options
+
+
+def _split_list(values: Optional[List[str]], allowed: Sequence[str], kind: str) -> Optional[List[str]]:
+    if not values:
+        return None
+    chosen: List[str] = []
+    for value in values:
+        for item in value.split(","):
+            item = item.strip()
+            if item not in allowed:
+                raise CliError(f"unknown {kind} {item!r}; choose from {', '.join(allowed)}")
+            if item not in chosen:
+                chosen.append(item)
+    return chosen
+
+
+def _parse_scales(values: Optional[List[str]]) -> Optional[List[int]]:
+    """Scales as "9", "6,8,10" or ranges "6-9"."""
+    if not values:
+        return None
+    chosen: List[int] = []
+    for value in values:
+        for item in value.split(","):
+            try:
+                if "-" in item.strip()[1:]:
+                    low, high = item.split("-", 1)
+                    numbers = list(range(int(low), int(high) + 1))
+                else:
+                    numbers = [int(item)]
+            except ValueError:
+                raise CliError(f"scale {item!r} is not a number or a range like 6-9") from None
+            for number in numbers:
+                if number not in SCALES:
+                    raise CliError(f"scale {number} is outside {SCALES[0]}..{SCALES[-1]}")
+                if number not in chosen:
+                    chosen.append(number)
+    return chosen
+
+
+def _add_option_arguments(parser: argparse.ArgumentParser, many: bool) -> None:
+    action = "append" if many else "store"
+    suffix = " (repeat or comma-separate for several)" if many else ""
+    parser.add_argument("--method", action=action, help=f"wavelet: {', '.join(METHODS)}{suffix}")
+    parser.add_argument("--scale", action=action, help=f"quantiser scale {SCALES[0]}..{SCALES[-1]}{suffix}")
+    parser.add_argument("--cutoff", action=action, help=f"dead-zone level: {', '.join(CUTOFFS)}{suffix}")
+    parser.add_argument("--coder", action=action, help=f"entropy coder: {', '.join(ALL_CODERS)}{suffix}")
+
+
+def _positive_float(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+    if not math.isfinite(value) or value < 0:
+        raise argparse.ArgumentTypeError(f"{text!r} must be a finite number >= 0")
+    return value
+
+
+def _finite_float(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"{text!r} must be a finite number")
+    return value
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(prog=PROGRAM, description="Lossy wavelet compression of sampled signals.")
+    parser.add_argument("--version", action="version", version=f"{PROGRAM} {_version()}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
+    commands.required = True
+
+    compress = commands.add_parser(
+        "compress", help="compress .npy, .wav, .csv/.txt or raw .f32 files",
+        description="Compress sample files. One channel becomes a bare .qrv stream; several channels "
+                    "or columns, and any WAV file, become a .qrvz archive of one stream per channel.")
+    compress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
+    _add_output_arguments(compress)
+    _add_option_arguments(compress, many=False)
+    compress.add_argument("--max-abs-error", type=_positive_float, metavar="E",
+                          help="choose the options giving the smallest stream whose largest error is <= E")
+    compress.add_argument("--min-psnr", type=_finite_float, metavar="DB",
+                          help="choose the options giving the smallest stream with PSNR >= DB")
+    compress.add_argument("--container", choices=["auto", "qrv", "qrvz"], default="auto",
+                          help="output form; auto: .qrv for one channel, .qrvz for several or for WAV")
+    compress.set_defaults(run=run_compress)
+
+    decompress = commands.add_parser(
+        "decompress", help="restore .qrv / .qrvz files",
+        description="Decompress .qrv streams and .qrvz archives. The output format follows the output "
+                    "suffix (.npy, .wav, .csv, .tsv, .txt, .f32), else the recorded source format, else .npy.")
+    decompress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
+    _add_output_arguments(decompress)
+    decompress.add_argument("--format", choices=sorted(FORMAT_SUFFIX), help="output format when no -o is given")
+    decompress.add_argument("--sample-rate", type=int, help="sample rate for WAV output from a bare .qrv stream")
+    decompress.set_defaults(run=run_decompress)
+
+    info = commands.add_parser("info", help="show every header field of compressed files")
+    info.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
+    info.add_argument("--json", action="store_true", help="print JSON instead of text")
+    info.set_defaults(run=run_info)
+
+    evaluation = commands.add_parser(
+        "eval", help="measure every method x coder x scale x cut-off on one input",
+        description="Compress one input with every combination of options (or the subset chosen with "
+                    "--method/--coder/--scale/--cutoff) and report ratio, errors and speed.")
+    evaluation.add_argument("input", type=Path, metavar="INPUT")
+    _add_option_arguments(evaluation, many=True)
+    evaluation.add_argument("--csv", action="store_true", help="print CSV instead of a table")
+    evaluation.add_argument("--plot", type=Path, metavar="PNG", help="write a rate-distortion plot")
+    evaluation.add_argument("--repeat", type=int, default=3, help="timing runs per combination (best counts)")
+    evaluation.add_argument("-o", "--output", type=Path, help="write the table or CSV to this file")
+    evaluation.add_argument("--no-progress", dest="progress", action="store_false", help="no progress bar")
+    evaluation.set_defaults(run=run_eval)
+    return parser
+
+
+def _add_output_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("-o", "--output", type=Path, help="output file (one input only)")
+    parser.add_argument("-d", "--output-dir", type=Path, help="directory for the outputs")
+    parser.add_argument("-f", "--force", action="store_true", help="overwrite existing outputs")
+    parser.add_argument("-q", "--quiet", action="store_true", help="print nothing on success")
+    parser.add_argument("--no-progress", dest="progress", action="store_false", help="no progress bars")
+
+
+def _version() -> str:
+    try:
+        from importlib.metadata import version
+
+        return version("quorvane")
+    except Exception:  # not installed as a distribution (source tree)
+        return "unknown"
+
+
+# ---------------------------------------------------------------- helpers
+
+
+def _progress_flag(args: argparse.Namespace) -> Optional[bool]:
+    return None if args.progress else False
+
+
+def _output_path(args: argparse.Namespace, source: Path, suffix: str) -> Path:
+    if args.output is not None:
+        return cast(Path, args.output)
+    directory = args.output_dir if args.output_dir is not None else source.parent
+    return cast(Path, directory / (source.stem + suffix))
+
+
+def _check_writable(path: Path, force: bool, source: Path) -> None:
+    if path.exists() and path.resolve() == source.resolve():
+        raise CliError(f"{path}: would overwrite its own input")
+    if path.exists() and not force:
+        raise CliError(f"{path} exists (use --force to overwrite)")
+    if not path.parent.is_dir():
+        raise CliError(f"{path.parent}: no such directory")
+
+
+def _for_each_input(args: argparse.Namespace, work: Callable[[Path], None]) -> int:
+    """Runs `work` per input; a failing file is reported and the rest still run."""
+    inputs: List[Path] = args.inputs
+    if args.output is not None and len(inputs) > 1:
+        raise CliError("-o/--output names one file; use --output-dir for several inputs")
+    if args.output_dir is not None and not args.output_dir.is_dir():
+        raise CliError(f"{args.output_dir}: no such directory")
+    failures = 0
+    bar_enabled = _progress_flag(args) if len(inputs) > 1 else False
+    for path in progress(inputs, total=len(inputs), description=args.command, enabled=bar_enabled, unit="file"):
+        try:
+            work(path)
+        except Exception as error:  # reported per file; the batch goes on
+            failures += 1
+            _report_error(_describe(error, path))
+    return 1 if failures else 0
+
+
+def _describe(error: BaseException, path: Optional[Path] = None) -> str:
+    if isinstance(error, OSError) and error.strerror:
+        where = error.filename if error.filename else path
+        return f"{where}: {error.strerror}"
+    text = str(error) or type(error).__name__
+    if isinstance(error, (CliError, SignalFileError, ContainerError)) or path is None:
+        return text if (path is None or str(path) in text) else f"{path}: {text}"
+    if isinstance(error, (ValueError, TypeError, RuntimeError, wave.Error, zipfile.BadZipFile, EOFError)):
+        return f"{path}: {text}"
+    return f"{path}: unexpected {type(error).__name__}: {text}"
+
+
+def _report_error(message: str) -> None:
+    print(f"{PROGRAM}: error: {message}", file=sys.stderr)
+
+
+def _say(args: argparse.Namespace, message: str) -> None:
+    if not getattr(args, "quiet", False):
+        print(message)
+
+
+# ---------------------------------------------------------------- compress
+
+
+def run_compress(args: argparse.Namespace) -> int:
+    target = args.max_abs_error is not None or args.min_psnr is not None
+    if target:
+        fixed = make_choice()
+    else:
+        fixed = make_choice(method=args.method, scale=_single_scale(args.scale), cutoff=args.cutoff,
+                            coder=args.coder)
+
+    def work(path: Path) -> None:
+        signal = read_signal(path)
+        archive = _wants_archive(args, signal)
+        output = _output_path(args, path, ARCHIVE_SUFFIX if archive else STREAM_SUFFIX)
+        if args.output is not None:
+            archive = _archive_by_suffix(output, archive, len(signal.channels))
+        _check_writable(output, args.force, path)
+        many = len(signal.channels) > 1 or signal.sample_count >= 1 << 22
+        streams: List[bytes] = []
+        reports: List[str] = []
+        for index, channel in enumerate(progress(signal.channels, total=len(signal.channels),
+                                                 description=path.name,
+                                                 enabled=_progress_flag(args) if many else False,
+                                                 unit="channel")):
+            samples = codec_input(channel)
+            if target:
+                chosen = choose_options(
+                    samples, max_abs_error=args.max_abs_error, min_psnr=args.min_psnr,
+                    methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
+                    scales=_parse_scales([args.scale]) or SCALES,
+                    cutoffs=_restrict(args.cutoff, CUTOFFS),
+                    show_progress=_progress_flag(args) if samples.size >= 1 << 20 else False,
+                )
+                streams.append(chosen.stream)
+                label = f" channel {index}" if len(signal.channels) > 1 else ""
+                reports.append(f"{path}{label}: {chosen.describe()}")
+            else:
+                streams.append(quorvane.compress_signal(samples, fixed.to_quorvane()))
+        write_compressed(output, streams, signal.metadata(), archive=archive)
+        for line in reports:
+            _say(args, line)
+        raw = 4 * signal.sample_count
+        packed = sum(len(stream) for stream in streams)
+        _say(args, f"{path} -> {output}: {len(streams)} channel(s), {signal.sample_count} samples, "
+                   f"{raw} -> {output.stat().st_size} bytes (ratio {raw / packed:.2f} against float32)")
+
+    return _for_each_input(args, work)
+
+
+def _single_scale(value: Optional[str]) -> Optional[int]:
+    if value is None:
+        return None
+    scales = _parse_scales([value])
+    if not scales or len(scales) != 1:
+        raise CliError(f"--scale takes one value here, got {value!r}")
+    return scales[0]
+
+
+def _restrict(value: Optional[str], allowed: Sequence[T]) -> List[T]:
+    if value is None:
+        return list(allowed)
+    if value not in allowed:
+        raise CliError(f"unknown value {value!r}; choose from {', '.join(map(str, allowed))}")
+    return [cast(T, value)]
+
+
+def _restrict_coder(value: Optional[str]) -> List[CoderName]:
+    if value is None:
+        return list(CODERS)
+    return [check_coder(value)]
+
+
+def _wants_archive(args: argparse.Namespace, signal: SignalData) -> bool:
+    if args.container == "qrv":
+        if len(signal.channels) != 1:
+            raise CliError(f"{len(signal.channels)} channels need a {ARCHIVE_SUFFIX} archive, not {STREAM_SUFFIX}")
+        return False
+    if args.container == "qrvz":
+        return True
+    # A WAV file's sample rate and width would be lost in a bare stream.
+    return len(signal.channels) > 1 or signal.source == "wav"
+
+
+def _archive_by_suffix(output: Path, default: bool, channels: int) -> bool:
+    suffix = output.suffix.lower()
+    if suffix == STREAM_SUFFIX:
+        if channels != 1:
+            raise CliError(f"{output}: {channels} channels need a {ARCHIVE_SUFFIX} archive")
+        return False
+    if suffix == ARCHIVE_SUFFIX:
+        return True
+    return default
+
+
+# ---------------------------------------------------------------- decompress
+
+
+def run_decompress(args: argparse.Namespace) -> int:
+    def work(path: Path) -> None:
+        compressed = read_compressed(path)
+        meta = compressed.meta
+        source = meta.get("source") if compressed.archive else None
+        kind = args.format or (source if source in FORMAT_SUFFIX else "npy")
+        if args.output is not None:
+            output: Path = args.output
+            try:
+                kind = format_of(output)
+            except SignalFileError:
+                if args.format is None:
+                    raise
+        else:
+            output = _output_path(args, path, FORMAT_SUFFIX[kind])
+        _check_writable(output, args.force, path)
+        channels = []
+        for stream in progress(compressed.streams, total=len(compressed.streams), description=path.name,
+                               enabled=_progress_flag(args) if len(compressed.streams) > 1 else False,
+                               unit="channel"):
+            channels.append(quorvane.decompress_signal(stream))
+        write_signal(output, channels, meta, kind=kind, sample_rate=args.sample_rate)
+        _say(args, f"{path} -> {output}: {len(channels)} channel(s), {sum(c.size for c in channels)} samples")
+
+    return _for_each_input(args, work)
+
+
+# ---------------------------------------------------------------- info
+
+
+_FIELD_LINES: List[Tuple[str, Callable[[StreamHeader], str]]] = [
+    ("magic", lambda h: h.as_dict()["magic"]),
+    ("version", lambda h: ".".join(str(b) for b in h.version)),
+    ("compression tag", lambda h: h.as_dict()["compression_tag"]),
+    ("method", lambda h: f"{h.as_dict()['method_code']} ({h.method})"),
+    ("levels", lambda h: str(h.levels)),
+    ("scale", lambda h: f"{h.scale} (step 2^-{h.scale} = {h.step:.6g} of the range)"),
+    ("coder", lambda h: f"{h.coder} ({h.coder_name})"),
+    ("reserved", lambda h: str(h.reserved)),
+    ("sample count", lambda h: str(h.sample_count)),
+    ("min", lambda h: f"{h.min:.9g}"),
+    ("max", lambda h: f"{h.max:.9g}"),
+    ("mean", lambda h: f"{h.mean:.9g} (of the normalised signal)"),
+    ("payload length", lambda h: f"{h.payload_len} bytes"),
+    ("reserved tail", lambda h: h.reserved_tail.hex()),
+]
+
+
+def _header_text(header: StreamHeader, size: int, indent: str = "") -> List[str]:
+    lines = [f"{indent}{name:<16} {render(header)}" for name, render in _FIELD_LINES]
+    ratio = 4 * header.sample_count / header.stream_len if header.stream_len else 0.0
+    lines.append(f"{indent}{'stream length':<16} {header.stream_len} bytes ({HEADER_SIZE} header + payload; "
+                 f"ratio {ratio:.2f} against float32)")
+    if size != header.stream_len:
+        lines.append(f"{indent}{'trailing bytes':<16} {size - header.stream_len}")
+    return lines
+
+
+def run_info(args: argparse.Namespace) -> int:
+    failures = 0
+    documents = []
+    for path in args.inputs:
+        try:
+            compressed = read_compressed(path)
+            headers = compressed.headers()
+        except Exception as error:
+            failures += 1
+            _report_error(_describe(error, path))
+            continue
+        if args.json:
+            documents.append({
+                "file": str(path),
+                "bytes": path.stat().st_size,
+                "archive": compressed.archive,
+                "meta": compressed.meta,
+                "streams": [dict(h.as_dict(), stream_len=h.stream_len, bytes=len(s))
+                            for h, s in zip(headers, compressed.streams)],
+            })
+            continue
+        print(f"{path}: {path.stat().st_size} bytes, "
+              f"{'archive of ' + str(len(headers)) + ' stream(s)' if compressed.archive else 'one stream'}")
+        for key, value in sorted(compressed.meta.items()):
+            print(f"  {key:<16} {json.dumps(value)}")
+        for index, (header, stream) in enumerate(zip(headers, compressed.streams)):
+            if compressed.archive:
+                print(f"  channel {index}:")
+            for line in _header_text(header, len(stream), indent="    " if compressed.archive else "  "):
+                print(line)
+    if args.json:
+        print(json.dumps(documents if len(args.inputs) > 1 else (documents[0] if documents else None), indent=2))
+    return 1 if failures else 0
+
+
+# ---------------------------------------------------------------- eval
+
+
+def run_eval(args: argparse.Namespace) -> int:
+    methods = _split_list(args.method, METHODS, "method") or list(METHODS)
+    coders = _split_list(args.coder, ALL_CODERS, "coder") or list(CODERS)
+    cutoffs = _split_list(args.cutoff, CUTOFFS, "cutoff") or list(CUTOFFS)
+    scales = _parse_scales(args.scale) or list(SCALES)
+    if args.repeat < 1:
+        raise CliError("--repeat must be at least 1")
+    for path in (args.output, args.plot):
+        if path is not None and not path.parent.is_dir():
+            raise CliError(f"{path.parent}: no such directory")
+    if args.plot is not None:
+        from .plotting import load_pyplot
+
+        load_pyplot()  # fail before the long run, not after it
+    signal = read_signal(args.input)
+    choices = grid(methods=cast(List[MethodName], methods), coders=cast(List[CoderName], coders),
+                   scales=scales, cutoffs=cast(List[CutoffName], cutoffs))
+    started = time.perf_counter()
+    rows = evaluate(signal.channels, choices, repeat=args.repeat, show_progress=_progress_flag(args))
+    text = format_csv(rows) if args.csv else format_table(rows)
+    if args.output is not None:
+        with atomic_output(args.output) as temporary:
+            temporary.write_text(text, encoding="utf-8")
+    else:
+        sys.stdout.write(text)
+    if args.plot is not None:
+        from .plotting import plot_rate_distortion
+
+        suffix = args.plot.suffix.lstrip(".").lower() or "png"
+        with atomic_output(args.plot) as temporary:
+            plot_rate_distortion(rows, temporary, title=f"{args.input.name}: {signal.sample_count} samples",
+                                 image_format=suffix)
+    if args.output is not None or args.plot is not None:
+        print(f"{len(rows)} combinations in {time.perf_counter() - started:.1f} s", file=sys.stderr)
+    return 0
+
+
+# ---------------------------------------------------------------- entry
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        return int(args.run(args))
+    except KeyboardInterrupt:
+        _report_error("interrupted")
+        return 130
+    except BrokenPipeError:
+        # The reader went away (quorvane eval | head); nothing left to say.
+        return 1
+    except Exception as error:
+        path = getattr(args, "input", None)
+        _report_error(_describe(error, path))
+        return 1
+
+
+if __name__ == "__main__":  # pragma: no cover
+    sys.exit(main())

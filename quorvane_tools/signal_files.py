@@ -1,0 +1,353 @@
+"""Reading and writing the sample files the command line handles.
+
+Formats, chosen by file suffix:
+
+- `.npy`: one array. 1-D is one channel; 2-D is (samples, channels); more
+  dimensions are (samples, everything else flattened).
+- `.wav`: integer PCM through the standard library's `wave` (8, 16, 24 or
+  32 bits); each channel is one signal of integer sample values.
+- `.csv`, `.tsv`, `.txt`, `.dat`: numeric text columns, one channel each,
+  an optional header row of names, `#` comment lines.
+- `.f32`, `.raw`, `.bin`: little-endian float32, one channel (written
+  interleaved when there are several).
+
+`SignalData` carries what the compressed container has to keep for the
+way back: the source format, dtype, shape, sample rate, sample width and
+column names.
+"""
+from __future__ import annotations
+
+import csv
+import io
+import os
+import tempfile
+import wave
+from contextlib import contextmanager
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
+
+import numpy as np
+import numpy.typing as npt
+
+NPY_SUFFIXES = {".npy"}
+WAV_SUFFIXES = {".wav", ".wave"}
+TEXT_SUFFIXES = {".csv", ".tsv", ".txt", ".dat"}
+RAW_SUFFIXES = {".f32", ".raw", ".bin"}
+FORMAT_SUFFIX = {"npy": ".npy", "wav": ".wav", "csv": ".csv", "raw": ".f32"}
+
+
+class SignalFileError(ValueError):
+    """A file that cannot be read or written as samples; the text says why."""
+
+
+@dataclass
+class SignalData:
+    channels: List[npt.NDArray[Any]]
+    source: str
+    dtype: str = "float32"
+    shape: Optional[List[int]] = None
+    sample_rate: Optional[int] = None
+    sample_width: Optional[int] = None
+    columns: Optional[List[str]] = None
+    extra: Dict[str, Any] = field(default_factory=dict)
+
+    @property
+    def sample_count(self) -> int:
+        return sum(int(channel.size) for channel in self.channels)
+
+    def metadata(self) -> Dict[str, Any]:
+        """The JSON-ready description a multi-channel container stores."""
+        meta: Dict[str, Any] = {
+            "source": self.source,
+            "channels": len(self.channels),
+            "dtype": self.dtype,
+            "shape": self.shape if self.shape is not None else [int(self.channels[0].size), len(self.channels)],
+            "sample_rate": self.sample_rate,
+        }
+        if self.sample_width is not None:
+            meta["sample_width"] = self.sample_width
+        if self.columns is not None:
+            meta["columns"] = self.columns
+        return meta
+
+
+def format_of(path: Path) -> str:
+    suffix = path.suffix.lower()
+    if suffix in NPY_SUFFIXES:
+        return "npy"
+    if suffix in WAV_SUFFIXES:
+        return "wav"
+    if suffix in TEXT_SUFFIXES:
+        return "csv"
+    if suffix in RAW_SUFFIXES:
+        return "raw"
+    known = sorted(NPY_SUFFIXES | WAV_SUFFIXES | TEXT_SUFFIXES | RAW_SUFFIXES)
+    raise SignalFileError(f"{path}: unknown sample file type '{path.suffix}' (known: {', '.join(known)})")
+
+
+# ---------------------------------------------------------------- reading
+
+
+def read_signal(path: Path) -> SignalData:
+    kind = format_of(path)
+    try:
+        if kind == "npy":
+            return _read_npy(path)
+        if kind == "wav":
+            return _read_wav(path)
+        if kind == "csv":
+            return _read_text(path)
+        return _read_raw(path)
+    except SignalFileError:
+        raise
+    except (wave.Error, EOFError) as error:
+        raise SignalFileError(f"{path}: not a readable PCM WAV file ({error})") from error
+    except (ValueError, OSError) as error:
+        if isinstance(error, OSError) and error.filename:
+            raise
+        raise SignalFileError(f"{path}: {error}") from error
+
+
+def _read_npy(path: Path) -> SignalData:
+    array = np.load(path, allow_pickle=False)
+    if array.dtype.kind not in "biuf":
+        raise SignalFileError(f"{path}: holds {array.dtype} values; only real numbers can be compressed")
+    if array.ndim == 0 or array.size == 0:
+        raise SignalFileError(f"{path}: holds no samples (shape {array.shape})")
+    columns = array.reshape(array.shape[0], -1)
+    return SignalData(
+        channels=[np.ascontiguousarray(columns[:, index]) for index in range(columns.shape[1])],
+        source="npy",
+        dtype=array.dtype.newbyteorder("=").str,
+        shape=[int(extent) for extent in array.shape],
+    )
+
+
+_WAV_INTEGER = {1: np.uint8, 2: np.int16, 4: np.int32}
+
+
+def _read_wav(path: Path) -> SignalData:
+    with wave.open(str(path), "rb") as reader:
+        channels = reader.getnchannels()
+        width = reader.getsampwidth()
+        rate = reader.getframerate()
+        frames = reader.readframes(reader.getnframes())
+    if width not in (1, 2, 3, 4):
+        raise SignalFileError(f"{path}: {8 * width}-bit samples are not supported (8, 16, 24 or 32 bits are)")
+    values = _pcm_to_int(frames, width).reshape(-1, channels)
+    if values.shape[0] == 0:
+        raise SignalFileError(f"{path}: holds no samples")
+    return SignalData(
+        channels=[np.ascontiguousarray(values[:, index], dtype=np.float64) for index in range(channels)],
+        source="wav",
+        dtype=f"int{8 * width}" if width > 1 else "uint8",
+        shape=[int(values.shape[0]), channels],
+        sample_rate=rate,
+        sample_width=width,
+    )
+
+
+def _pcm_to_int(frames: bytes, width: int) -> npt.NDArray[np.int64]:
+    if width == 3:
+        raw = np.frombuffer(frames, dtype=np.uint8).reshape(-1, 3).astype(np.int64)
+        unsigned = raw[:, 0] | (raw[:, 1] << 8) | (raw[:, 2] << 16)
+        return np.where(unsigned >= 1 << 23, unsigned - (1 << 24), unsigned)
+    values = np.frombuffer(frames, dtype=np.dtype(_WAV_INTEGER[width]).newbyteorder("<")).astype(np.int64)
+    # 8-bit WAV is unsigned with its zero at 128.
+    return values - 128 if width == 1 else values
+
+
+def _read_text(path: Path) -> SignalData:
+    text = path.read_text(encoding="utf-8-sig")
+    suffix = path.suffix.lower()
+    rows = _split_rows(text, suffix)
+    if not rows:
+        raise SignalFileError(f"{path}: holds no rows of numbers")
+    names: Optional[List[str]] = None
+    first_line, first = rows[0]
+    if not all(_is_number(cell) for cell in first):
+        names = [cell.strip() for cell in first]
+        rows = rows[1:]
+        if not rows:
+            raise SignalFileError(f"{path}: has a header row but no numbers")
+    width = len(rows[0][1])
+    values = np.empty((len(rows), width), dtype=np.float64)
+    for index, (line, cells) in enumerate(rows):
+        if len(cells) != width:
+            raise SignalFileError(f"{path}: line {line}: expected {width} columns, found {len(cells)}")
+        for column, cell in enumerate(cells):
+            try:
+                values[index, column] = float(cell)
+            except ValueError:
+                raise SignalFileError(
+                    f"{path}: line {line}, column {column + 1}: cannot read {cell.strip()!r} as a number"
+                ) from None
+    if names is not None and len(names) != width:
+        raise SignalFileError(f"{path}: the header names {len(names)} columns, the rows hold {width}")
+    return SignalData(
+        channels=[np.ascontiguousarray(values[:, index]) for index in range(width)],
+        source="csv",
+        dtype="float64",
+        shape=[len(rows), width],
+        columns=names,
+        extra={"delimiter": _delimiter_for(suffix, text)},
+    )
+
+
+def _delimiter_for(suffix: str, text: str) -> Optional[str]:
+    if suffix == ".csv":
+        return ","
+    if suffix == ".tsv":
+        return "\t"
+    # Free text: commas if the first data line has any, else any whitespace.
+    for line in text.splitlines():
+        if line.strip() and not line.lstrip().startswith("#"):
+            return "," if "," in line else None
+    return None
+
+
+def _split_rows(text: str, suffix: str) -> List[Tuple[int, List[str]]]:
+    """(line number, cells) of every row that is not blank or a comment."""
+    delimiter = _delimiter_for(suffix, text)
+    rows: List[Tuple[int, List[str]]] = []
+    lines = text.splitlines()
+    if delimiter is None:
+        for number, line in enumerate(lines, start=1):
+            if line.strip() and not line.lstrip().startswith("#"):
+                rows.append((number, line.split()))
+        return rows
+    reader = csv.reader(io.StringIO(text), delimiter=delimiter)
+    for cells in reader:
+        number = reader.line_num
+        if not cells or all(not cell.strip() for cell in cells) or cells[0].lstrip().startswith("#"):
+            continue
+        rows.append((number, cells))
+    return rows
+
+
+def _is_number(cell: str) -> bool:
+    try:
+        float(cell)
+    except ValueError:
+        return False
+    return True
+
+
+def _read_raw(path: Path) -> SignalData:
+    data = path.read_bytes()
+    if len(data) % 4:
+        raise SignalFileError(f"{path}: {len(data)} bytes is not a whole number of float32 samples")
+    if not data:
+        raise SignalFileError(f"{path}: holds no samples")
+    samples = np.frombuffer(data, dtype="<f4").astype(np.float32)
+    return SignalData(channels=[samples], source="raw", dtype="float32", shape=[int(samples.size)])
+
+
+# ---------------------------------------------------------------- writing
+
+
+@contextmanager
+def atomic_output(path: Path) -> Iterator[Path]:
+    """A temporary path beside `path` that becomes `path` only on success.
+
+    A failure or an interrupt leaves no half-written file behind, and an
+    existing file at `path` is replaced in one step or not at all.
+    """
+    directory = path.parent if str(path.parent) else Path(".")
+    handle, name = tempfile.mkstemp(prefix=f".{path.name}.", suffix=".part", dir=directory)
+    os.close(handle)
+    temporary = Path(name)
+    try:
+        yield temporary
+        os.replace(temporary, path)
+    except BaseException:
+        temporary.unlink(missing_ok=True)
+        raise
+
+
+def write_signal(
+    path: Path,
+    channels: Sequence[npt.NDArray[np.float32]],
+    meta: Dict[str, Any],
+    *,
+    kind: Optional[str] = None,
+    sample_rate: Optional[int] = None,
+) -> None:
+    """Writes decoded channels in the format of `kind` (default: by suffix)."""
+    kind = kind or format_of(path)
+    if not channels:
+        raise SignalFileError(f"{path}: nothing to write")
+    lengths = {int(channel.size) for channel in channels}
+    if len(lengths) != 1:
+        raise SignalFileError(f"{path}: channels differ in length ({sorted(lengths)})")
+    columns = np.stack([np.asarray(channel) for channel in channels], axis=1)
+    with atomic_output(path) as temporary:
+        if kind == "npy":
+            _write_npy(temporary, columns, meta)
+        elif kind == "wav":
+            _write_wav(temporary, columns, meta, sample_rate)
+        elif kind == "csv":
+            _write_text(temporary, path.suffix.lower(), columns, meta)
+        elif kind == "raw":
+            temporary.write_bytes(columns.astype("<f4").tobytes())
+        else:
+            raise SignalFileError(f"{path}: unknown output format {kind!r}")
+
+
+def _cast(values: npt.NDArray[Any], dtype: np.dtype) -> npt.NDArray[Any]:
+    if dtype.kind in "iu":
+        info = np.iinfo(dtype)
+        return np.clip(np.rint(values.astype(np.float64)), info.min, info.max).astype(dtype)
+    if dtype.kind == "b":
+        return values >= 0.5
+    return values.astype(dtype)
+
+
+def _write_npy(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any]) -> None:
+    try:
+        dtype = np.dtype(meta.get("dtype") or "float32")
+    except TypeError:
+        dtype = np.dtype(np.float32)
+    if dtype.kind not in "biuf":
+        dtype = np.dtype(np.float32)
+    shape = meta.get("shape")
+    array: npt.NDArray[Any] = columns[:, 0] if columns.shape[1] == 1 else columns
+    if shape and int(np.prod(shape)) == columns.size and shape[0] == columns.shape[0]:
+        array = columns.reshape(shape)
+    with open(path, "wb") as handle:
+        np.save(handle, _cast(array, dtype), allow_pickle=False)
+
+
+def _write_wav(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any], sample_rate: Optional[int]) -> None:
+    rate = sample_rate or meta.get("sample_rate")
+    if not rate:
+        raise SignalFileError("writing a WAV file needs a sample rate: the input records none, give --sample-rate")
+    width = int(meta.get("sample_width") or 2)
+    if width not in (1, 2, 3, 4):
+        raise SignalFileError(f"cannot write {8 * width}-bit WAV samples")
+    bits = 8 * width
+    low, high = -(1 << (bits - 1)), (1 << (bits - 1)) - 1
+    values = np.clip(np.rint(columns.astype(np.float64)), low, high).astype(np.int64).reshape(-1)
+    if width == 1:
+        frames = (values + 128).astype(np.uint8).tobytes()
+    elif width == 3:
+        unsigned = values & 0xFFFFFF
+        frames = np.stack([unsigned & 0xFF, (unsigned >> 8) & 0xFF, unsigned >> 16], axis=1).astype(np.uint8).tobytes()
+    else:
+        frames = values.astype(np.dtype(_WAV_INTEGER[width]).newbyteorder("<")).tobytes()
+    with wave.open(str(path), "wb") as writer:
+        writer.setnchannels(columns.shape[1])
+        writer.setsampwidth(width)
+        writer.setframerate(int(rate))
+        writer.writeframes(frames)
+
+
+def _write_text(path: Path, suffix: str, columns: npt.NDArray[Any], meta: Dict[str, Any]) -> None:
+    delimiter = {".csv": ",", ".tsv": "\t"}.get(suffix, meta.get("delimiter") or " ")
+    with open(path, "w", encoding="utf-8", newline="") as handle:
+        names = meta.get("columns")
+        if names and len(names) == columns.shape[1]:
+            handle.write(delimiter.join(str(name) for name in names) + "\n")
+        # float32 values need at most 9 significant digits to read back exactly.
+        np.savetxt(handle, columns.astype(np.float64), fmt="%.9g", delimiter=delimiter)
