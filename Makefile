@@ -41,10 +41,75 @@ install-python: venv deps
 test-python: install-python
 	$(VPY) -m pytest -q tests/python
 
-test: test-cpp test-python
+test: test-cpp test-sanitize test-python
 
 demo: install-python
 	$(VPY) scripts/demo.py
 
 clean:
 	rm -rf $(BUILD) build-* dist *.egg-info
+
+# --- Sanitisers and fuzzing -------------------------------------------------
+#
+# test-sanitize: the C++ suite and the Python suite once more, built with
+# AddressSanitizer and UndefinedBehaviorSanitizer (preset "sanitize"). The
+# installed-package test is left out there (its consumer project is not
+# sanitised, so it cannot link the sanitised libraries). The Python suite runs
+# against a sanitised build of the extension with the ASan runtime preloaded
+# into the interpreter; the address-space-cap tests and the process-wide
+# memory figures of the leak test are left out, because ASan reserves
+# terabytes of shadow space and keeps freed memory in quarantine.
+SANITIZE_BUILD := build-sanitize
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+SANITIZE_PYTEST_SKIPS := --ignore=tests/python/test_out_of_memory.py \
+  --deselect tests/python/test_leaks.py::test_no_leak_across_many_calls
+
+.PHONY: test-sanitize test-sanitize-cpp test-sanitize-python fuzz fuzz-deps fuzz-build
+
+test-sanitize: test-sanitize-cpp test-sanitize-python
+
+test-sanitize-cpp: deps
+	cmake --preset sanitize
+	cmake --build --preset sanitize -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(SANITIZE_BUILD) -j$(JOBS) --output-on-failure -E '^InstalledPackage\.'
+
+test-sanitize-python: venv deps test-sanitize-cpp
+	cmake --preset sanitize -DQUORVANE_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY))
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS) --target quorvane
+	$(SANITIZER_ENV) LD_PRELOAD=$$($(CXX) -print-file-name=libasan.so) \
+	  PYTHONPATH=$(SANITIZE_BUILD)/python $(VPY) -m pytest -q -p no:cacheprovider tests/python \
+	  $(SANITIZE_PYTEST_SKIPS)
+
+# fuzz: builds the libFuzzer targets with clang (installed through apt-get
+# when missing), writes the seed corpus (valid streams of every method and
+# both coders) into tests/fuzz/corpus-<target>/ and runs every target for
+# FUZZ_TIME seconds, JOBS at a time. Findings land in tests/fuzz/artifacts/.
+FUZZ_BUILD := build-fuzz
+FUZZ_TIME ?= 600
+FUZZ_RSS_MB ?= 2048
+FUZZ_TARGETS := decompress decode_stream decode_plane round_trip
+
+fuzz-deps:
+	@if ! command -v clang++-14 >/dev/null 2>&1 || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then \
+	  echo "installing clang-14 libclang-rt-14-dev"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-14 libclang-rt-14-dev; \
+	fi
+
+fuzz-build: deps fuzz-deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j$(JOBS)
+	$(FUZZ_BUILD)/tests/fuzz/make_seed_corpus tests/fuzz
+
+fuzz: fuzz-build
+	@mkdir -p tests/fuzz/artifacts
+	$(MAKE) --no-print-directory -j$(JOBS) $(addprefix fuzz-run-,$(FUZZ_TARGETS))
+
+fuzz-run-%:
+	$(FUZZ_BUILD)/tests/fuzz/fuzz_$* -max_total_time=$(FUZZ_TIME) -rss_limit_mb=$(FUZZ_RSS_MB) \
+	  -print_final_stats=1 -artifact_prefix=tests/fuzz/artifacts/$*- tests/fuzz/corpus-$* \
+	  > tests/fuzz/artifacts/$*.log 2>&1; status=$$?; \
+	  grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)' tests/fuzz/artifacts/$*.log; \
+	  exit $$status
