@@ -38,7 +38,10 @@ CodecResult<std::vector<std::uint8_t>> decode_payload(std::span<const std::uint8
                                                       std::size_t needed_bytes) {
   if (coder == kCoderArans) {
     auto decoded = arans::decode_stream(payload);
-    if (!decoded.ok()) return Err{failed(std::string(arans::message(decoded.error())))};
+    if (!decoded.ok()) {
+      if (decoded.error() == arans::AransError::OutOfMemory) throw std::bad_alloc();
+      return Err{failed(std::string(arans::message(decoded.error())))};
+    }
     return std::move(decoded).value();
   }
   auto inflated = inflate_raw(payload, needed_bytes);
@@ -141,7 +144,11 @@ CodecResult<std::vector<float>> decompress(std::span<const std::uint8_t> stream)
   try {
     return decompress_checked(stream);
   } catch (const std::bad_alloc&) {
-    return Err{QuorvaneError::out_of_memory(stream.size())};
+    // A working buffer could not be obtained; the caller decides what that
+    // means (the Python module raises MemoryError). The count is the number
+    // of samples the stream asked for.
+    auto header = QuorvaneHeader::from_bytes(stream);
+    return Err{QuorvaneError::out_of_memory(header.ok() ? header.value().sample_count : 0)};
   }
 }
 

@@ -61,7 +61,9 @@ Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector
 Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::uint8_t> payload,
                                                            std::size_t limit) {
   z_stream stream{};
-  if (inflateInit2(&stream, kRawWindowBits) != Z_OK) return Err{std::string("out of memory")};
+  // zlib's own allocations failing is memory exhaustion like any other:
+  // std::bad_alloc, which the decompressor reports as OutOfMemory.
+  if (inflateInit2(&stream, kRawWindowBits) != Z_OK) throw std::bad_alloc();
   std::vector<std::uint8_t> out;
   std::size_t produced = 0;
   std::size_t consumed = 0;
@@ -84,17 +86,14 @@ Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::
         inflateEnd(&stream);
         return Err{std::string("corrupt deflate stream")};
       }
-      if (status == Z_MEM_ERROR) {
-        inflateEnd(&stream);
-        return Err{std::string("out of memory")};
-      }
+      if (status == Z_MEM_ERROR) throw std::bad_alloc();
       // Z_BUF_ERROR with all input consumed: the payload ended before its final
       // block; what was inflated so far is the result.
       if (status == Z_BUF_ERROR && consumed == payload.size() && stream.avail_out != 0) break;
     }
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     inflateEnd(&stream);
-    return Err{std::string("out of memory")};
+    throw;
   }
   inflateEnd(&stream);
   out.resize(produced);

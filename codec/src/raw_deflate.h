@@ -18,7 +18,8 @@ Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector
 // Inflates one raw DEFLATE stream, stopping once `limit` bytes have been
 // produced (what lies beyond would never be read, so a small payload cannot
 // expand to more than the caller needs). A payload that ends before its final
-// block yields what was inflated so far, without error.
+// block yields what was inflated so far, without error. Invalid data is an
+// error value; exhaustion of memory is std::bad_alloc.
 Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::uint8_t> payload,
                                                            std::size_t limit);
 

@@ -96,22 +96,7 @@ def run_scenario(name):
     return json.loads(result.stdout.strip().splitlines()[-1])
 
 
-# Both payload decoders currently turn a failed allocation into a stream
-# error: raw inflate into DecompressionFailed ("out of memory"), the rANS
-# decoder into Inconsistent. Both surface as ValueError.
-KNOWN_VALUE_ERROR = {
-    "decoded-samples-deflate": pytest.mark.xfail(
-        strict=True, reason="inflate reports a failed allocation as DecompressionFailed"),
-    "decoded-samples-arans": pytest.mark.xfail(
-        strict=True, reason="the rANS decoder reports a failed allocation as Inconsistent"),
-}
-
-
-@pytest.mark.parametrize(
-    "name",
-    [pytest.param(name, marks=KNOWN_VALUE_ERROR[name]) if name in KNOWN_VALUE_ERROR else name
-     for name in SCENARIOS],
-)
+@pytest.mark.parametrize("name", list(SCENARIOS))
 def test_memory_error_and_the_interpreter_survives(name):
     report = run_scenario(name)
     assert len(report["outcomes"]) == 5

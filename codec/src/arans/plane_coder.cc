@@ -101,9 +101,9 @@ AransResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t
                                     [&out](std::size_t, std::uint8_t byte) { out.push_back(byte); });
     if (!status.ok()) return Err{status.error()};
   } catch (const std::bad_alloc&) {
-    return Err{AransError::Inconsistent};
+    return Err{AransError::OutOfMemory};
   } catch (const std::length_error&) {
-    return Err{AransError::Inconsistent};
+    return Err{AransError::OutOfMemory};
   }
   return out;
 }

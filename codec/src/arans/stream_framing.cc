@@ -101,9 +101,9 @@ AransResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_
                                           [&out](std::size_t, std::uint8_t b) { out.push_back(b); }));
     out.resize(2 * pairs + trailing);
   } catch (const std::bad_alloc&) {
-    return Err{AransError::Inconsistent};
+    return Err{AransError::OutOfMemory};
   } catch (const std::length_error&) {
-    return Err{AransError::Inconsistent};
+    return Err{AransError::OutOfMemory};
   }
   // Backwards, so that no even byte is overwritten before it has moved.
   for (std::size_t k = pairs; k-- > 0;) out[2 * k] = out[k];

@@ -13,7 +13,10 @@
 
 namespace quorvane::arans {
 
-enum class AransError : std::uint8_t { Truncated, Inconsistent };
+// OutOfMemory: the decoded bytes could not be given memory. It is not a
+// property of the stream, so it is kept apart from Inconsistent, which means
+// the stream itself is wrong.
+enum class AransError : std::uint8_t { Truncated, Inconsistent, OutOfMemory };
 
 constexpr std::string_view message(AransError error) {
   switch (error) {
@@ -21,6 +24,8 @@ constexpr std::string_view message(AransError error) {
       return "Stream truncated";
     case AransError::Inconsistent:
       return "Inconsistent or oversized length in stream";
+    case AransError::OutOfMemory:
+      return "Out of memory for the decoded stream";
   }
   return "Unknown rANS error";
 }
