@@ -11,6 +11,7 @@
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
+#include "transform_error.h"
 #include "wavelet_choice.h"
 
 namespace quorvane::codec {
@@ -118,7 +119,7 @@ CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> s
 
   auto decomposition = executor->multi_dwt(signal.values, levels);
   if (!decomposition.ok()) {
-    return Err{QuorvaneError::transform_failed(decomposition.error().message())};
+    return Err{from_transform_error(decomposition.error())};
   }
   if (decomposition.value().levels.empty()) {
     return Err{QuorvaneError::transform_failed(

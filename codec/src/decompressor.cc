@@ -8,6 +8,7 @@
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
+#include "transform_error.h"
 #include "wavelet_choice.h"
 
 namespace quorvane::codec {
@@ -123,7 +124,7 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
 
   auto reconstructed = executor->multi_idwt(bands);
   if (!reconstructed.ok()) {
-    return Err{QuorvaneError::transform_failed(reconstructed.error().message())};
+    return Err{from_transform_error(reconstructed.error())};
   }
   std::vector<float> samples = std::move(reconstructed).value();
 

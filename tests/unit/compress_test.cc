@@ -8,6 +8,7 @@
 
 #include "codec_test_support.h"
 #include "payload_length.h"
+#include "transform_error.h"
 #include "quorvane/wavelet/factory.h"
 
 namespace quorvane::codec {
@@ -169,6 +170,21 @@ TEST(Compress, CoefficientsFollowTheTransformAndQuantiser) {
       EXPECT_EQ(coefficients_of(stream), expected) << int(scale) << " " << int(cutoff);
     }
   }
+}
+
+}  // namespace
+}  // namespace quorvane::codec
+
+namespace quorvane::codec {
+namespace {
+
+TEST(TransformErrors, AllocationFailureIsOutOfMemory) {
+  const QuorvaneError oom = from_transform_error(wavelet::WaveletError::cannot_allocate(4000));
+  EXPECT_EQ(oom.kind(), QuorvaneError::Kind::OutOfMemory);
+  EXPECT_EQ(oom.message(), "Out of memory, can't allocate additional 1000");
+  const QuorvaneError other = from_transform_error(wavelet::WaveletError::input_too_short(5, 8));
+  EXPECT_EQ(other.kind(), QuorvaneError::Kind::TransformFailed);
+  EXPECT_EQ(other.message(), "Input size 5 can't be less than 8");
 }
 
 }  // namespace
