@@ -281,7 +281,7 @@ def run_compress(args: argparse.Namespace) -> int:
                 chosen = choose_options(
                     samples, max_abs_error=args.max_abs_error, min_psnr=args.min_psnr,
                     methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
-                    scales=_parse_scales([args.scale]) or SCALES,
+                    scales=_parse_scales([args.scale]) if args.scale else SCALES,
                     cutoffs=_restrict(args.cutoff, CUTOFFS),
                     show_progress=_progress_flag(args) if samples.size >= 1 << 20 else False,
                 )
@@ -296,7 +296,7 @@ def run_compress(args: argparse.Namespace) -> int:
         raw = 4 * signal.sample_count
         packed = sum(len(stream) for stream in streams)
         _say(args, f"{path} -> {output}: {len(streams)} channel(s), {signal.sample_count} samples, "
-                   f"{raw} -> {output.stat().st_size} bytes (ratio {raw / packed:.2f} against float32)")
+                   f"{output.stat().st_size} bytes (ratio {raw / packed:.2f} against float32)")
 
     return _for_each_input(args, work)
 
@@ -497,7 +497,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         # The reader went away (quorvane eval | head); nothing left to say.
         return 1
     except Exception as error:
-        path = getattr(args, "input", None)
+        # Option problems are about the command line, not about a file.
+        path = None if isinstance(error, CliError) else getattr(args, "input", None)
         _report_error(_describe(error, path))
         return 1
 
