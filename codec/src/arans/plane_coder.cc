@@ -15,6 +15,8 @@ namespace {
 // ceil(2^64 / frequency). For x < 2^32 the product overshoots x / frequency by
 // less than 2^-32, never enough to reach the next integer, so the quotient is
 // the exact integer one.
+__extension__ typedef unsigned __int128 Wide;
+
 struct Reciprocals {
   std::uint64_t of[kProbabilityTotal];
   Reciprocals() {
@@ -25,7 +27,6 @@ struct Reciprocals {
 
 inline std::uint32_t divide(std::uint32_t x, std::uint32_t frequency, const Reciprocals& reciprocals) {
   if (frequency == 1) return x;
-  __extension__ using Wide = unsigned __int128;
   const Wide product = static_cast<Wide>(x) * reciprocals.of[frequency];
   return static_cast<std::uint32_t>(product >> 64);
 }
