@@ -23,29 +23,42 @@ Status<AransError> decode_plane_into(std::span<const std::uint8_t> coded, std::s
                     (static_cast<std::uint32_t>(coded[3]) << 24);
   std::size_t position = 4;
   std::uint8_t previous = 0;
+  // One decision: the bit from the state, then the state moved past it.
+  // Returns false when the plane runs out of words.
+  const auto decode_bit = [&](std::uint32_t p, unsigned& bit) {
+    const std::uint32_t slot = x & (kProbabilityTotal - 1);
+    bit = slot >= p ? 1u : 0u;
+    // Chosen without a branch: the bits are close to random.
+    const std::uint32_t one_mask = 0u - bit;
+    const std::uint32_t frequency = p + (one_mask & (kProbabilityTotal - 2u * p));
+    const std::uint32_t start = p & one_mask;
+    // Cannot overflow: frequency <= 4095 and x >> 12 < 2^20.
+    x = frequency * (x >> kProbabilityBits) + slot - start;
+    // A loop, not a single step: a crafted initial state may start far
+    // below the bound.
+    while (x < kStateLowerBound) {
+      if (coded.size() - position < 2) return false;
+      x = (x << 16) | static_cast<std::uint32_t>(coded[position]) |
+          (static_cast<std::uint32_t>(coded[position + 1]) << 8);
+      position += 2;
+    }
+    return true;
+  };
   for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t base = model.context_base(previous);
+    std::uint16_t* tree = &model.probability(model.context_base(previous));
     std::uint32_t node = 1;
+    std::uint32_t p = tree[1];
     for (int b = 0; b < 8; ++b) {
-      std::uint16_t& p = model.probability(base + node);
-      const std::uint32_t slot = x & (kProbabilityTotal - 1);
-      const unsigned bit = slot >= p ? 1u : 0u;
-      // Chosen without a branch: the bits are close to random.
-      const std::uint32_t one_mask = 0u - bit;
-      const std::uint32_t frequency = p + (one_mask & (kProbabilityTotal - 2u * p));
-      const std::uint32_t start = p & one_mask;
-      // Cannot overflow: frequency <= 4095 and x >> 12 < 2^20.
-      x = frequency * (x >> kProbabilityBits) + slot - start;
-      // A loop, not a single step: a crafted initial state may start far
-      // below the bound.
-      while (x < kStateLowerBound) {
-        if (coded.size() - position < 2) return Err{AransError::Truncated};
-        x = (x << 16) | static_cast<std::uint32_t>(coded[position]) |
-            (static_cast<std::uint32_t>(coded[position + 1]) << 8);
-        position += 2;
-      }
-      ProbabilityModel::update(p, bit);
+      // Both children's probabilities are read before this bit is known, so
+      // the table load (from L2 for the 128 KiB tables) is off the chain of
+      // decisions. The last bit has no children in this tree.
+      const std::uint32_t left = b < 7 ? tree[2 * node] : 0u;
+      const std::uint32_t right = b < 7 ? tree[2 * node + 1] : 0u;
+      unsigned bit;
+      if (!decode_bit(p, bit)) return Err{AransError::Truncated};
+      ProbabilityModel::update(tree[node], bit);
       node = node * 2 + bit;
+      p = bit ? right : left;
     }
     previous = static_cast<std::uint8_t>(node - 256);
     sink(i, previous);
