@@ -20,7 +20,7 @@ from __future__ import annotations
 import csv
 import io
 import os
-import tempfile
+import secrets
 import wave
 from contextlib import contextmanager
 from dataclasses import dataclass, field
@@ -254,16 +254,26 @@ def atomic_output(path: Path) -> Iterator[Path]:
     A failure or an interrupt leaves no half-written file behind, and an
     existing file at `path` is replaced in one step or not at all.
     """
-    directory = path.parent if str(path.parent) else Path(".")
-    handle, name = tempfile.mkstemp(prefix=f".{path.name}.", suffix=".part", dir=directory)
-    os.close(handle)
-    temporary = Path(name)
+    temporary = _create_unique(path.parent / f".{path.name}.")
     try:
         yield temporary
         os.replace(temporary, path)
     except BaseException:
         temporary.unlink(missing_ok=True)
         raise
+
+
+def _create_unique(prefix: Path) -> Path:
+    # Not tempfile.mkstemp: its files are private (0600) whatever the umask,
+    # and the output should get the permissions any new file gets.
+    for _ in range(100):
+        candidate = Path(f"{prefix}{secrets.token_hex(4)}.part")
+        try:
+            os.close(os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666))
+        except FileExistsError:
+            continue
+        return candidate
+    raise FileExistsError(f"cannot create a temporary file beside {prefix}")
 
 
 def write_signal(

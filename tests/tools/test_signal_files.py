@@ -1,5 +1,6 @@
 """Sample files in and out, without compression in between: what is read
 is what was written."""
+import os
 import wave
 
 import numpy as np
@@ -80,3 +81,13 @@ def test_atomic_output_leaves_nothing_on_failure(tmp_path):
     with atomic_output(tmp_path / "keep.bin") as temporary:
         temporary.write_bytes(b"new")
     assert [p.name for p in tmp_path.iterdir()] == ["keep.bin"] and (tmp_path / "keep.bin").read_bytes() == b"new"
+
+
+def test_atomic_output_gets_ordinary_permissions(tmp_path):
+    old = os.umask(0o022)
+    try:
+        with atomic_output(tmp_path / "out.bin") as temporary:
+            temporary.write_bytes(b"x")
+    finally:
+        os.umask(old)
+    assert (tmp_path / "out.bin").stat().st_mode & 0o777 == 0o644
