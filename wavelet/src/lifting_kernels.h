@@ -4,14 +4,17 @@
 // rounded on its own, then one fused multiply-add rounds once. Scaling is a
 // plain rounded product. These scalar passes define the result; a vector
 // version of lift_adjacent_pairs or scale_all must compute the same
-// expression per lane (vfmaq_f32(base, vaddq_f32(l, r), vdupq_n_f32(c))) and
-// can be slotted in behind these functions, leaving borders to the scalar code.
+// expression per lane (vfmaq_f32(base, vaddq_f32(l, r), vdupq_n_f32(c)) on
+// Arm, _mm256_fmadd_ps(_mm256_add_ps(l, r), c, base) on x86-64) and sits
+// behind these functions, leaving borders to the scalar code.
 #pragma once
 
 #include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <span>
+
+#include "cpu_features.h"
 
 namespace quorvane::wavelet::lifting {
 
@@ -34,8 +37,18 @@ inline void lift_adjacent_pairs_scalar(std::span<const float> neighbours, float 
   }
 }
 
+// The same pass, eight lanes at a time with AVX2 and FMA instructions: each
+// lane computes exactly the scalar expression (the sum rounded by
+// _mm256_add_ps, then one _mm256_fmadd_ps), the tail is scalar. Only called
+// where use_avx2_fma_instructions() holds.
+void lift_adjacent_pairs_avx2(std::span<const float> neighbours, float c,
+                              std::span<const float> base, std::span<float> out);
+
 inline void lift_adjacent_pairs(std::span<const float> neighbours, float c,
                                 std::span<const float> base, std::span<float> out) {
+#if QUORVANE_X86_VARIANTS
+  if (use_avx2_fma_instructions()) return lift_adjacent_pairs_avx2(neighbours, c, base, out);
+#endif
   lift_adjacent_pairs_scalar(neighbours, c, base, out);
 }
 

@@ -18,18 +18,8 @@
 #include "quorvane/wavelet/border_mode.h"
 #include "quorvane/wavelet/error.h"
 #include "quorvane/wavelet/records.h"
+#include "cpu_features.h"
 
-// Every fused multiply-add is an explicit std::fma, exactly rounded whether
-// it becomes an instruction or a library call, so the kernels below can be
-// compiled a second time for x86-64 CPUs with FMA instructions without
-// changing a single bit. The variant is chosen once per process.
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QUORVANE_FILTER_BANK_FMA_VARIANT 1
-#define QUORVANE_FMA_TARGET [[gnu::target("fma")]]
-#else
-#define QUORVANE_FILTER_BANK_FMA_VARIANT 0
-#define QUORVANE_FMA_TARGET
-#endif
 // Kernel pieces are forced inline so that they take the target of the
 // variant that calls them.
 #define QUORVANE_KERNEL_INLINE [[gnu::always_inline]] inline
@@ -37,15 +27,7 @@
 
 namespace quorvane::wavelet::filter_bank {
 
-// Whether the FMA-instruction variant of the kernels runs on this CPU.
-inline bool use_fma_instructions() {
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
-  static const bool supported = __builtin_cpu_supports("fma");
-  return supported;
-#else
-  return false;
-#endif
-}
+using wavelet::use_fma_instructions;
 
 // Coefficients per branch of one analysis step.
 constexpr std::size_t outputs_per_branch(std::size_t n, std::size_t taps) {
@@ -189,7 +171,7 @@ inline void synthesis_portable(std::span<const float> low_pass, std::span<const 
   synthesis_kernel(low_pass, high_pass, approximations, details, output, order);
 }
 
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
+#if QUORVANE_X86_VARIANTS
 QUORVANE_FMA_TARGET inline void synthesis_fma(std::span<const float> low_pass,
                                               std::span<const float> high_pass,
                                               std::span<const float> approximations,
@@ -203,7 +185,7 @@ inline void accumulate_synthesis(std::span<const float> low_pass, std::span<cons
                                  std::span<const float> approximations,
                                  std::span<const float> details, std::span<float> output,
                                  TermOrder order) {
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
+#if QUORVANE_X86_VARIANTS
   if (use_fma_instructions()) {
     synthesis_fma(low_pass, high_pass, approximations, details, output, order);
     return;

@@ -91,7 +91,7 @@ void fixed_taps_forward_portable(const float* lp, const float* hp, BorderMode mo
   fixed_taps_forward_kernel<kTaps>(lp, hp, mode, input, approximations, details);
 }
 
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
+#if QUORVANE_X86_VARIANTS
 template <std::size_t kTaps>
 QUORVANE_FMA_TARGET void fixed_taps_forward_fma(const float* lp, const float* hp, BorderMode mode,
                                                 std::span<const float> input,
@@ -109,7 +109,7 @@ WaveletStatus FixedTapsFilterBank<kTaps>::execute_forward_with_scratch(
     std::span<float> /*scratch*/) const {
   QUORVANE_TRY_STATUS(filter_bank::check_forward_sizes(input.size(), kTaps, approximations.size(),
                                                        details.size()));
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
+#if QUORVANE_X86_VARIANTS
   if (filter_bank::use_fma_instructions()) {
     filter_bank::fixed_taps_forward_fma<kTaps>(low_pass_.data(), high_pass_.data(), border_mode(),
                                                input, approximations, details);

@@ -32,7 +32,7 @@ void convolve_arena_portable(const float* low_pass, const float* high_pass, std:
   convolve_arena_kernel(low_pass, high_pass, taps, arena, approximations, details);
 }
 
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
+#if QUORVANE_X86_VARIANTS
 QUORVANE_FMA_TARGET void convolve_arena_fma(const float* low_pass, const float* high_pass,
                                             std::size_t taps, const float* arena,
                                             std::span<float> approximations,
@@ -80,7 +80,7 @@ WaveletStatus NeonWaveletNTapsF32::execute_forward_with_scratch(std::span<const 
   const std::size_t right = arena_length - n - left;
   QUORVANE_TRY_STATUS(make_arena_1d_dispatch()(input, arena, left, right, border_mode()));
 
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
+#if QUORVANE_X86_VARIANTS
   if (filter_bank::use_fma_instructions()) {
     filter_bank::convolve_arena_fma(low_pass_.data(), high_pass_.data(), taps_, arena.data(), approximations,
                        details);

@@ -72,7 +72,7 @@ namespace filter_bank {
 void convolve_arena_portable(const float* low_pass, const float* high_pass, std::size_t taps,
                              const float* arena, std::span<float> approximations,
                              std::span<float> details);
-#if QUORVANE_FILTER_BANK_FMA_VARIANT
+#if QUORVANE_X86_VARIANTS
 QUORVANE_FMA_TARGET void convolve_arena_fma(const float* low_pass, const float* high_pass,
                                             std::size_t taps, const float* arena,
                                             std::span<float> approximations,
