@@ -113,3 +113,19 @@ fuzz-run-%:
 	  > tests/fuzz/artifacts/$*.log 2>&1; status=$$?; \
 	  grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)' tests/fuzz/artifacts/$*.log; \
 	  exit $$status
+
+# wheel-check: builds the wheel as a user would (pip wheel .), installs it
+# with its extras into a fresh virtualenv that has nothing from the source
+# tree, and runs the Python suites there, from outside the tree so that
+# the installed quorvane_tools and entry points are the ones tested.
+.PHONY: wheel-check
+WHEEL_CHECK := build-wheel-check
+wheel-check:
+	rm -rf $(WHEEL_CHECK)
+	$(PYTHON) -m venv $(WHEEL_CHECK)/venv
+	$(WHEEL_CHECK)/venv/bin/python -m pip install -q --upgrade pip
+	$(WHEEL_CHECK)/venv/bin/python -m pip wheel -q --no-deps -w $(WHEEL_CHECK)/dist .
+	$(WHEEL_CHECK)/venv/bin/python -m pip install -q "$$(ls $(WHEEL_CHECK)/dist/quorvane-*.whl)[dev]" hypothesis
+	cd $(WHEEL_CHECK) && venv/bin/python -c "import quorvane, quorvane_tools; \
+	  assert 'site-packages' in quorvane.__file__ and 'site-packages' in quorvane_tools.__file__"
+	cd $(WHEEL_CHECK) && venv/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/python $(CURDIR)/tests/tools

@@ -17,7 +17,7 @@ import quorvane
 from quorvane_tools.cli import main
 from quorvane_tools.containers import read_compressed
 
-from conftest import demo_signal, quantiser_error, require, synthetic_signals
+from tools_support import demo_signal, quantiser_error, require, synthetic_signals
 
 ECG = demo_signal()[:12000]
 

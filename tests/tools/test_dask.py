@@ -5,7 +5,7 @@ import os
 import numpy as np
 import pytest
 
-from conftest import demo_signal, quantiser_error, require
+from tools_support import demo_signal, quantiser_error, require
 
 zarr = require("zarr")
 da = require("dask.array")

@@ -9,7 +9,7 @@ from quorvane_tools import OptionChoice, error_metrics, measure
 from quorvane_tools.evaluation import format_csv, format_table, grid, pareto_front
 from quorvane_tools.metrics import combine
 
-from conftest import synthetic_signals
+from tools_support import synthetic_signals
 
 CHIRP = synthetic_signals()["chirp"][:4000]
 

@@ -9,7 +9,7 @@ import quorvane
 from quorvane_tools import HeaderError, parse_header
 from quorvane_tools.header import HEADER_SIZE
 
-from conftest import synthetic_signals
+from tools_support import synthetic_signals
 
 SIGNAL = synthetic_signals()["chirp"][:3000]
 

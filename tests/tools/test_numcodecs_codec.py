@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 import quorvane
 
-from conftest import quantiser_error, require, synthetic_signals
+from tools_support import quantiser_error, require, synthetic_signals
 
 numcodecs = require("numcodecs")
 from quorvane_tools.numcodecs_codec import FLOAT64_TRAILER, Quorvane  # noqa: E402

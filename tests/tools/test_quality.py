@@ -9,7 +9,7 @@ import quorvane
 from quorvane_tools import QualityTarget, TargetNotMet, choose_options, error_metrics, evaluate
 from quorvane_tools.evaluation import grid
 
-from conftest import demo_signal, synthetic_signals
+from tools_support import demo_signal, synthetic_signals
 
 SIGNALS = {"ecg": demo_signal()[:20000], **synthetic_signals()}
 

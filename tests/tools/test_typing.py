@@ -6,7 +6,7 @@ import textwrap
 
 import pytest
 
-from conftest import require
+from tools_support import require
 
 GOOD = """
     import numpy as np

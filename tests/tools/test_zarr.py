@@ -7,7 +7,7 @@ import warnings
 import numpy as np
 import pytest
 
-from conftest import demo_signal, quantiser_error, require
+from tools_support import demo_signal, quantiser_error, require
 
 zarr = require("zarr")
 from quorvane_tools.numcodecs_codec import Quorvane  # noqa: E402

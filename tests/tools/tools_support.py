@@ -1,3 +1,8 @@
+"""Signals and helpers shared by the tools suite.
+
+Not a conftest.py: the module suite in tests/python imports helpers from its
+own conftest by that name, and both suites run in one pytest process.
+"""
 import importlib
 import os
 from pathlib import Path
@@ -50,8 +55,3 @@ def synthetic_signals():
         "white_noise": rng.standard_normal(3000).astype(np.float32),
         "short": rng.standard_normal(7).astype(np.float32),
     }
-
-
-@pytest.fixture(scope="session")
-def ecg():
-    return demo_signal()
