@@ -1,6 +1,5 @@
 #include "neon/cdf97_f32.h"
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <memory>
@@ -12,8 +11,6 @@
 namespace quorvane::wavelet {
 namespace {
 
-using lifting::even_count;
-using lifting::odd_count;
 
 // Lifting constants by bit pattern, so no decimal-to-binary conversion can
 // move them.
@@ -56,18 +53,9 @@ void dwt97_forward_update_even(std::span<float> evens, std::span<const float> od
   lifting::update_evens(odds, c, evens, dwt97_update_interior_end(evens.size(), odds.size()));
 }
 
-WaveletStatus NeonCdf97F32::execute_forward(std::span<const float> input,
-                                            std::span<float> approximations,
-                                            std::span<float> details) const {
-  const std::size_t n = input.size();
-  if (n < kMinimumLength) return Err{WaveletError::input_too_short(n, kMinimumLength)};
-  if (approximations.size() != even_count(n)) {
-    return Err{WaveletError::approximation_size_mismatch(approximations.size(), n)};
-  }
-  if (details.size() != odd_count(n)) {
-    return Err{WaveletError::details_size_mismatch(details.size(), n)};
-  }
-
+void NeonCdf97F32::forward_checked(std::span<const float> input,
+                                   std::span<float> approximations,
+                                   std::span<float> details) const {
   lifting::predict_odds_from_interleaved(input, kAlpha, details);
   lifting::split_evens(input, approximations);
   dwt97_forward_update_even(approximations, details, kBeta);
@@ -75,35 +63,11 @@ WaveletStatus NeonCdf97F32::execute_forward(std::span<const float> input,
   dwt97_forward_update_even(approximations, details, kDelta);
   lifting::scale_all(approximations, kScale);
   lifting::scale_all(details, kInverseScale);
-  return {};
 }
 
-WaveletStatus NeonCdf97F32::execute_forward_with_scratch(std::span<const float> input,
-                                                         std::span<float> approximations,
-                                                         std::span<float> details,
-                                                         std::span<float> /*scratch*/) const {
-  return execute_forward(input, approximations, details);
-}
-
-std::size_t NeonCdf97F32::required_scratch_size(std::size_t /*input_length*/) const { return 0; }
-
-DwtSize NeonCdf97F32::dwt_size(std::size_t input_length) const {
-  return {std::max<std::size_t>(even_count(input_length), 2),
-          std::max<std::size_t>(odd_count(input_length), 2)};
-}
-
-WaveletStatus NeonCdf97F32::execute_inverse(std::span<const float> approximations,
+WaveletStatus NeonCdf97F32::inverse_checked(std::span<const float> approximations,
                                             std::span<const float> details,
                                             std::span<float> output) const {
-  const std::size_t a = approximations.size();
-  const std::size_t d = details.size();
-  const std::size_t n = output.size();
-  if (a + d != n) return Err{WaveletError::output_size_mismatch(n, a + d)};
-  const std::size_t required_a = std::max<std::size_t>(even_count(n), 2);
-  if (a != required_a) return Err{WaveletError::approximation_size_mismatch(a, required_a)};
-  const std::size_t required_d = std::max<std::size_t>(odd_count(n), 2);
-  if (d != required_d) return Err{WaveletError::details_size_mismatch(d, required_d)};
-
   std::vector<float> evens(approximations.begin(), approximations.end());
   std::vector<float> odds(details.begin(), details.end());
   lifting::scale_all(evens, kInverseScale);
@@ -114,29 +78,6 @@ WaveletStatus NeonCdf97F32::execute_inverse(std::span<const float> approximation
   lifting::predict_odds(evens, -kAlpha, odds, odds);
   lifting::interleave(evens, odds, output);
   return {};
-}
-
-std::size_t NeonCdf97F32::idwt_size(DwtSize size) const {
-  return std::max<std::size_t>(size.approximations + size.details, 4);
-}
-
-std::size_t NeonCdf97F32::filter_length() const { return kFilterLength; }
-
-WaveletResult<Dwt> NeonCdf97F32::dwt(std::span<const float> input, std::size_t level) const {
-  return lifting::dwt_levels(*this, kMinimumLength, input, level);
-}
-
-WaveletResult<MultiDwt> NeonCdf97F32::multi_dwt(std::span<const float> input,
-                                                std::size_t levels) const {
-  return lifting::multi_dwt_levels(*this, kMinimumLength, input, levels);
-}
-
-WaveletResult<std::vector<float>> NeonCdf97F32::idwt(const DwtRef& level) const {
-  return lifting::idwt_level(*this, level);
-}
-
-WaveletResult<std::vector<float>> NeonCdf97F32::multi_idwt(const MultiDwtRef& decomposition) const {
-  return lifting::multi_idwt_levels(*this, decomposition);
 }
 
 DwtExecutorHandle make_cdf97_f32() { return std::make_shared<const NeonCdf97F32>(); }

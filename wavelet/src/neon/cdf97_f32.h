@@ -6,37 +6,22 @@
 #include <span>
 #include <vector>
 
-#include "quorvane/wavelet/executor.h"
+#include "lifting_executor.h"
 
 namespace quorvane::wavelet {
 
-class NeonCdf97F32 final : public DwtExecutor {
+class NeonCdf97F32 final : public LiftingExecutor<NeonCdf97F32> {
  public:
   static constexpr std::size_t kFilterLength = 10;
   // The shortest signal one level accepts.
   static constexpr std::size_t kMinimumLength = 4;
+  static constexpr std::size_t kMinimumDetails = 2;
 
-  WaveletStatus execute_forward(std::span<const float> input, std::span<float> approximations,
-                                std::span<float> details) const override;
-  // Needs no scratch: `scratch` is neither checked nor touched.
-  WaveletStatus execute_forward_with_scratch(std::span<const float> input,
-                                             std::span<float> approximations,
-                                             std::span<float> details,
-                                             std::span<float> scratch) const override;
-  std::size_t required_scratch_size(std::size_t input_length) const override;
-  DwtSize dwt_size(std::size_t input_length) const override;
-
-  WaveletStatus execute_inverse(std::span<const float> approximations,
-                                std::span<const float> details,
-                                std::span<float> output) const override;
-  std::size_t idwt_size(DwtSize size) const override;
-
-  std::size_t filter_length() const override;
-
-  WaveletResult<Dwt> dwt(std::span<const float> input, std::size_t level) const override;
-  WaveletResult<MultiDwt> multi_dwt(std::span<const float> input, std::size_t levels) const override;
-  WaveletResult<std::vector<float>> idwt(const DwtRef& level) const override;
-  WaveletResult<std::vector<float>> multi_idwt(const MultiDwtRef& decomposition) const override;
+  // One analysis and one synthesis level on sizes already checked.
+  void forward_checked(std::span<const float> input, std::span<float> approximations,
+                       std::span<float> details) const;
+  WaveletStatus inverse_checked(std::span<const float> approximations,
+                                std::span<const float> details, std::span<float> output) const;
 };
 
 // First interior even index the update pass leaves unchanged (E - 1 when it
