@@ -321,3 +321,21 @@ def test_console_script(tmp_path):
         archive.writestr("meta.json", "{}")
     done = subprocess.run([script, "info", str(tmp_path / "z.zip")], capture_output=True, text=True, timeout=60)
     assert done.returncode == 1 and "does not describe quorvane channels" in done.stderr
+
+
+def test_an_interrupt_while_writing_leaves_no_partial_output(tmp_path, capsys, monkeypatch):
+    np.save(tmp_path / "a.npy", np.stack([ECG[:1000], ECG[1000:2000]], axis=1))
+    original = zipfile.ZipFile.writestr
+    calls = []
+
+    def interrupted(self, name, data, *args, **kwargs):
+        calls.append(name)
+        if len(calls) == 3:  # meta.json and the first channel are in the archive already
+            raise KeyboardInterrupt
+        return original(self, name, data, *args, **kwargs)
+
+    monkeypatch.setattr(zipfile.ZipFile, "writestr", interrupted)
+    code, _, err = run(capsys, "compress", tmp_path / "a.npy")
+    assert code == 130 and err == "quorvane: error: interrupted\n"
+    assert calls == ["meta.json", "channel_0000.qrv", "channel_0001.qrv"]
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["a.npy"]
