@@ -281,7 +281,7 @@ def run_compress(args: argparse.Namespace) -> int:
                 chosen = choose_options(
                     samples, max_abs_error=args.max_abs_error, min_psnr=args.min_psnr,
                     methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
-                    scales=_parse_scales([args.scale]) if args.scale else SCALES,
+                    scales=(_parse_scales([args.scale]) or SCALES) if args.scale else SCALES,
                     cutoffs=_restrict(args.cutoff, CUTOFFS),
                     show_progress=_progress_flag(args) if samples.size >= 1 << 20 else False,
                 )
