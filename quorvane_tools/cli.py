@@ -17,6 +17,7 @@ from __future__ import annotations
 import argparse
 import json
 import math
+import os
 import sys
 import time
 import wave
@@ -494,7 +495,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         _report_error("interrupted")
         return 130
     except BrokenPipeError:
-        # The reader went away (quorvane eval | head); nothing left to say.
+        # The reader went away (quorvane eval | head); nothing left to say,
+        # and the final flush at exit must not complain either.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
     except Exception as error:
         # Option problems are about the command line, not about a file.

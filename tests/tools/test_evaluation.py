@@ -1,5 +1,7 @@
 """Evaluation rows agree with compressing by hand; metrics on known cases."""
 import math
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -9,7 +11,7 @@ from quorvane_tools import OptionChoice, error_metrics, measure
 from quorvane_tools.evaluation import format_csv, format_table, grid, pareto_front
 from quorvane_tools.metrics import combine
 
-from tools_support import synthetic_signals
+from tools_support import REPOSITORY, require, synthetic_signals
 
 CHIRP = synthetic_signals()["chirp"][:4000]
 
@@ -63,3 +65,13 @@ def test_table_csv_and_front():
     sizes = [r.stream_bytes for r in front]
     errors = [r.metrics.rmse for r in front]
     assert sizes == sorted(sizes) and errors == sorted(errors, reverse=True)
+
+
+def test_the_docs_plot_script_runs(tmp_path):
+    require("matplotlib")
+    script = REPOSITORY / "scripts" / "plot_rate_distortion.py"
+    done = subprocess.run([sys.executable, str(script), "--output", str(tmp_path / "rd.png")],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert (tmp_path / "rd.png").read_bytes()[:4] == b"\x89PNG"
+    assert "Pareto front" in done.stdout and "DEFLATE against rANS" in done.stdout
