@@ -19,7 +19,7 @@ deps:
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev zlib1g-dev; \
 	fi
 
-$(VENV)/.installed: requirements-dev.txt
+$(VENV)/.installed: requirements-dev.txt requirements-tools.txt
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install -q --upgrade pip
 	$(VPY) -m pip install -q -r requirements-dev.txt
@@ -36,10 +36,10 @@ test-cpp: build
 
 # Installs the package into the virtualenv the way a user would (pip install .).
 install-python: venv deps
-	$(VPY) -m pip install -q . 
+	$(VPY) -m pip install -q .
 
 test-python: install-python
-	$(VPY) -m pytest -q tests/python
+	$(VPY) -m pytest -q tests/python tests/tools
 
 test: test-cpp test-sanitize test-python
 
