@@ -78,7 +78,7 @@ CodecResult<std::vector<std::uint8_t>> serialize_coefficients(const wavelet::Mul
 
   std::vector<std::uint8_t> bytes;
   try {
-    bytes.reserve(2 * (approximations.size() + detail_count));
+    bytes.resize(2 * (approximations.size() + detail_count));
   } catch (const std::bad_alloc&) {
     return Err{QuorvaneError::out_of_memory(detail_count)};
   } catch (const std::length_error&) {
@@ -86,10 +86,12 @@ CodecResult<std::vector<std::uint8_t>> serialize_coefficients(const wavelet::Mul
   }
 
   const float factor = quantizer_factor(options.scale);
-  const auto append = [&bytes](std::int16_t q) {
+  std::uint8_t* out = bytes.data();
+  const auto append = [&out](std::int16_t q) {
     const auto bits = static_cast<std::uint16_t>(q);
-    bytes.push_back(static_cast<std::uint8_t>(bits & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
+    out[0] = static_cast<std::uint8_t>(bits & 0xFF);
+    out[1] = static_cast<std::uint8_t>(bits >> 8);
+    out += 2;
   };
   for (const float c : approximations) append(quantize(c, factor));
   const std::int32_t threshold = dead_zone_threshold(options.scale, options.cutoff);
