@@ -112,9 +112,6 @@ CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> s
   }
 
   const wavelet::DwtExecutorHandle executor = executor_for(options.method);
-  if (!executor) {
-    return Err{QuorvaneError::unsupported_configuration("Wavelet method is not available yet")};
-  }
   const std::size_t filter_length = executor->filter_length();
   if (n < filter_length) pad_periodically(signal.values, filter_length);
   const std::size_t levels = level_count(n, filter_length);

@@ -75,9 +75,6 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   if (header.sample_count == 0) return Err{failed("Sample count must be at least 1")};
 
   const wavelet::DwtExecutorHandle executor = executor_for(*method);
-  if (!executor) {
-    return Err{QuorvaneError::unsupported_configuration("Wavelet method is not available yet")};
-  }
   // Signals shorter than the filter were transformed after periodic padding
   // to the filter length, so their bands have the padded signal's sizes.
   const std::size_t transform_length =

@@ -8,7 +8,8 @@
 
 namespace quorvane::codec {
 
-// A new executor for `method`, or null for a value outside the enumeration.
+// A new executor for `method`. Callers refuse values outside the
+// enumeration before asking (they would get null).
 inline wavelet::DwtExecutorHandle executor_for(WaveletMethod method) {
   using wavelet::BorderMode;
   switch (method) {
