@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <new>
 #include <string>
 
@@ -127,8 +128,15 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
 
   // out = (y + mean) * range + min, the sums rounded on their own and the
   // multiply-add fused.
+  // A sample within the quantiser's error of the largest float can round
+  // past it; it is clamped to the largest finite value rather than returned
+  // as infinity. Every finite result is unchanged.
   const float range = header.max - header.min;
-  for (float& y : samples) y = std::fma(y + header.mean, range, header.min);
+  constexpr float kLargest = std::numeric_limits<float>::max();
+  for (float& y : samples) {
+    const float out = std::fma(y + header.mean, range, header.min);
+    y = std::fmax(std::fmin(out, kLargest), -kLargest);
+  }
 
   // The transform may return one sample more (odd lengths) or, for padded
   // short signals, up to the filter length: keep exactly sample_count.

@@ -14,6 +14,7 @@ constexpr int kRawWindowBits = -15;  // negative: no zlib or gzip framing
 constexpr int kMemLevel = 8;
 // zlib counts in 32-bit units; longer buffers are fed in pieces.
 constexpr std::size_t kMaxChunk = UINT_MAX;
+constexpr std::size_t kInitialOutput = std::size_t{64} << 10;
 
 }  // namespace
 
@@ -68,8 +69,9 @@ Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::
   std::size_t produced = 0;
   std::size_t consumed = 0;
   try {
-    // Grow with what the payload actually yields, never straight to `limit`.
-    out.resize(std::min(limit, std::max<std::size_t>(payload.size() * 4, 4096)));
+    // Grow with what the payload actually yields, never straight to `limit`
+    // nor in proportion to a payload that may be invalid from its first byte.
+    out.resize(std::min(limit, kInitialOutput));
     while (produced < limit) {
       if (produced == out.size()) out.resize(std::min(limit, out.size() * 2));
       const std::size_t in_chunk = std::min(payload.size() - consumed, kMaxChunk);

@@ -119,3 +119,26 @@ TEST(RoundTrip, NonFiniteSamplesAreSanitised) {
 
 }  // namespace
 }  // namespace quorvane::codec
+
+namespace quorvane::codec {
+namespace {
+
+TEST(RoundTrip, SamplesNearTheLargestFloatStayFinite) {
+  // The quantiser's error may carry these past the largest float.
+  const std::vector<std::vector<float>> signals = {{0.0f, 3.4e38f, 3.4e38f},
+                                                   {0.0f, 3.4e38f, 3.4e38f, 3.4e38f},
+                                                   {-3.4e38f, -3.4e38f, 0.0f, 1.0f}};
+  for (WaveletMethod method : {WaveletMethod::cdf53, WaveletMethod::cdf97, WaveletMethod::db4,
+                               WaveletMethod::sym4}) {
+    for (const auto& x : signals) {
+      const CodecOptions options{method, 6, CutoffLevel::high, EntropyCoder::deflate};
+      auto y = decompress(testing::compress_ok(x, options));
+      ASSERT_TRUE(y.ok());
+      ASSERT_EQ(y.value().size(), x.size());
+      for (float v : y.value()) EXPECT_TRUE(std::isfinite(v)) << static_cast<int>(method) << " " << v;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvane::codec
