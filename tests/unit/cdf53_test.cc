@@ -115,11 +115,7 @@ TEST(Cdf53, ReportsItsSizes) {
 
 TEST(Cdf53, ForwardRejectsBadSizesBeforeWriting) {
   const Cdf53 executor;
-  struct Case {
-    std::size_t n, approximations, details;
-    const char* message;
-  };
-  const Case cases[] = {
+  const lifting_test::ForwardSizeCase cases[] = {
       {2, 1, 1, "Input size 2 can't be less than 3"},
       {0, 0, 0, "Input size 0 can't be less than 3"},
       {6, 4, 3, "Approximate size 4 does not match required size 6"},
@@ -127,29 +123,12 @@ TEST(Cdf53, ForwardRejectsBadSizesBeforeWriting) {
       {6, 3, 2, "Details size 2 does not match required size 6"},
       {7, 4, 4, "Details size 4 does not match required size 7"},
   };
-  for (const Case& c : cases) {
-    const std::vector<float> x(c.n, 1.0f);
-    std::vector<float> approximations(c.approximations, -7.0f);
-    std::vector<float> details(c.details, -7.0f);
-    for (bool with_scratch : {false, true}) {
-      const WaveletStatus status =
-          with_scratch ? executor.execute_forward_with_scratch(x, approximations, details, {})
-                       : executor.execute_forward(x, approximations, details);
-      ASSERT_FALSE(status.ok());
-      EXPECT_EQ(status.error().message(), c.message);
-      EXPECT_EQ(approximations, std::vector<float>(c.approximations, -7.0f));
-      EXPECT_EQ(details, std::vector<float>(c.details, -7.0f));
-    }
-  }
+  lifting_test::expect_forward_rejections(executor, cases);
 }
 
 TEST(Cdf53, InverseRejectsBadSizesBeforeWriting) {
   const Cdf53 executor;
-  struct Case {
-    std::size_t approximations, details, n;
-    const char* message;
-  };
-  const Case cases[] = {
+  const lifting_test::InverseSizeCase cases[] = {
       {3, 3, 7, "Output size should be 6, but it was 7"},
       {2, 1, 2, "Output size should be 3, but it was 2"},
       {2, 0, 2, "Details size 0 does not match required size 1"},
@@ -157,15 +136,7 @@ TEST(Cdf53, InverseRejectsBadSizesBeforeWriting) {
       {4, 2, 6, "Approximate size 4 does not match required size 3"},
       {2, 3, 5, "Approximate size 2 does not match required size 3"},
   };
-  for (const Case& c : cases) {
-    const std::vector<float> approximations(c.approximations, 1.0f);
-    const std::vector<float> details(c.details, 1.0f);
-    std::vector<float> output(c.n, -7.0f);
-    const WaveletStatus status = executor.execute_inverse(approximations, details, output);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().message(), c.message);
-    EXPECT_EQ(output, std::vector<float>(c.n, -7.0f));
-  }
+  lifting_test::expect_inverse_rejections(executor, cases);
 }
 
 TEST(Cdf53, MultiLevelFailures) {

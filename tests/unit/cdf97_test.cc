@@ -239,11 +239,7 @@ TEST(Cdf97, ReportsItsSizes) {
 
 TEST(Cdf97, ForwardRejectsBadSizesBeforeWriting) {
   const NeonCdf97F32 executor;
-  struct Case {
-    std::size_t n, approximations, details;
-    const char* message;
-  };
-  const Case cases[] = {
+  const lifting_test::ForwardSizeCase cases[] = {
       {3, 2, 1, "Input size 3 can't be less than 4"},
       {0, 0, 0, "Input size 0 can't be less than 4"},
       {8, 5, 4, "Approximate size 5 does not match required size 8"},
@@ -251,30 +247,12 @@ TEST(Cdf97, ForwardRejectsBadSizesBeforeWriting) {
       {8, 4, 3, "Details size 3 does not match required size 8"},
       {9, 5, 5, "Details size 5 does not match required size 9"},
   };
-  for (const Case& c : cases) {
-    const std::vector<float> x(c.n, 1.0f);
-    std::vector<float> approximations(c.approximations, -7.0f);
-    std::vector<float> details(c.details, -7.0f);
-    std::vector<float> scratch(3, -7.0f);
-    for (bool with_scratch : {false, true}) {
-      const WaveletStatus status =
-          with_scratch ? executor.execute_forward_with_scratch(x, approximations, details, scratch)
-                       : executor.execute_forward(x, approximations, details);
-      ASSERT_FALSE(status.ok());
-      EXPECT_EQ(status.error().message(), c.message);
-      EXPECT_EQ(approximations, std::vector<float>(c.approximations, -7.0f));
-      EXPECT_EQ(details, std::vector<float>(c.details, -7.0f));
-    }
-  }
+  lifting_test::expect_forward_rejections(executor, cases);
 }
 
 TEST(Cdf97, InverseRejectsBadSizesBeforeWriting) {
   const NeonCdf97F32 executor;
-  struct Case {
-    std::size_t approximations, details, n;
-    const char* message;
-  };
-  const Case cases[] = {
+  const lifting_test::InverseSizeCase cases[] = {
       {4, 4, 9, "Output size should be 8, but it was 9"},
       {4, 4, 7, "Output size should be 8, but it was 7"},
       {5, 3, 8, "Approximate size 5 does not match required size 4"},
@@ -283,15 +261,7 @@ TEST(Cdf97, InverseRejectsBadSizesBeforeWriting) {
       {2, 1, 3, "Details size 1 does not match required size 2"},
       {2, 0, 2, "Details size 0 does not match required size 2"},
   };
-  for (const Case& c : cases) {
-    const std::vector<float> approximations(c.approximations, 1.0f);
-    const std::vector<float> details(c.details, 1.0f);
-    std::vector<float> output(c.n, -7.0f);
-    const WaveletStatus status = executor.execute_inverse(approximations, details, output);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().message(), c.message);
-    EXPECT_EQ(output, std::vector<float>(c.n, -7.0f));
-  }
+  lifting_test::expect_inverse_rejections(executor, cases);
 }
 
 TEST(Cdf97, ScratchIsIgnored) {

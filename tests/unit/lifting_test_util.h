@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "quorvane/wavelet/executor.h"
 #include "quorvane/wavelet/records.h"
 
 namespace quorvane::wavelet::lifting_test {
@@ -138,6 +139,49 @@ inline MultiDwtRef view_of(const MultiDwt& decomposition) {
   MultiDwtRef view{decomposition.levels.back().approximations, {}};
   for (const Dwt& level : decomposition.levels) view.details.push_back(level.details);
   return view;
+}
+
+// Size checks: every case is refused with its message, through both forward
+// entry points, and the caller's buffers are left as they were.
+struct ForwardSizeCase {
+  std::size_t n, approximations, details;
+  const char* message;
+};
+struct InverseSizeCase {
+  std::size_t approximations, details, n;
+  const char* message;
+};
+
+inline void expect_forward_rejections(const DwtForwardExecutor& executor,
+                                      std::span<const ForwardSizeCase> cases) {
+  for (const ForwardSizeCase& c : cases) {
+    const std::vector<float> x(c.n, 1.0f);
+    std::vector<float> approximations(c.approximations, -7.0f);
+    std::vector<float> details(c.details, -7.0f);
+    std::vector<float> scratch(3, -7.0f);
+    for (bool with_scratch : {false, true}) {
+      const WaveletStatus status =
+          with_scratch ? executor.execute_forward_with_scratch(x, approximations, details, scratch)
+                       : executor.execute_forward(x, approximations, details);
+      ASSERT_FALSE(status.ok());
+      EXPECT_EQ(status.error().message(), c.message);
+      EXPECT_EQ(approximations, std::vector<float>(c.approximations, -7.0f));
+      EXPECT_EQ(details, std::vector<float>(c.details, -7.0f));
+    }
+  }
+}
+
+inline void expect_inverse_rejections(const DwtInverseExecutor& executor,
+                                      std::span<const InverseSizeCase> cases) {
+  for (const InverseSizeCase& c : cases) {
+    const std::vector<float> approximations(c.approximations, 1.0f);
+    const std::vector<float> details(c.details, 1.0f);
+    std::vector<float> output(c.n, -7.0f);
+    const WaveletStatus status = executor.execute_inverse(approximations, details, output);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().message(), c.message);
+    EXPECT_EQ(output, std::vector<float>(c.n, -7.0f));
+  }
 }
 
 }  // namespace quorvane::wavelet::lifting_test
