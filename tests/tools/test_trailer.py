@@ -103,6 +103,22 @@ def test_all_non_finite_chunk_costs_a_few_bytes(fill, size):
     assert trailer.sample_count == size
 
 
+def test_scattered_nan_positions_are_deflated():
+    samples = np.resize(CHIRP, 60_000)
+    samples[np.random.default_rng(7).random(samples.size) < 0.1] = np.nan
+    chunk = encode_signal(samples)
+    trailer = read_trailer(chunk)
+    assert chunk[len(chunk) - trailer_length(chunk)] == 0x03
+    plain = find_non_finite(samples)
+    # Two bytes a run as plain varints; DEFLATE needs less than 1.
+    assert trailer_length(chunk) < len(plain)
+    assert trailer.runs.as_list() == plain.as_list()
+
+
+def trailer_length(chunk):
+    return struct.unpack_from("<I", chunk, len(chunk) - 12)[0]
+
+
 def test_replacements_stay_inside_the_finite_range():
     samples = CHIRP[:4000].copy()
     samples[::10] = np.nan
@@ -145,6 +161,12 @@ def _runs(*numbers):
     return b"\x01" + _varint(len(body)) + body
 
 
+def _deflated(body, tail=b""):
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    packed = packer.compress(body) + packer.flush() + tail
+    return b"\x03" + _varint(len(packed)) + packed
+
+
 def _varint(value):
     out = bytearray()
     while True:
@@ -168,7 +190,12 @@ def _varint(value):
         (with_records(b"\x01\x05\x01"), "claims 5 bytes, 1 remain"),
         (with_records(b"\x01"), "ends inside its length"),
         (with_records(b"\x01\xff\xff\xff\xff\xff\x01"), "length is longer than 5 bytes"),
-        (with_records(b"\x03\x00"), "record 0x03 is not known"),
+        (with_records(b"\x04\x00"), "record 0x04 is not known"),
+        (with_records(_deflated(b"\x01\x00\x04")[:-2] + b"\x00\x01"), "damaged|do not end"),
+        (with_records(_deflated(b"\x01\x00\x04", tail=b"x")), "do not end where their record does"),
+        (with_records(_deflated(bytes(10_000))), "inflate beyond 3005 bytes"),
+        (with_records(_deflated(b"\x01\x00\x04") + _runs(1, 0, 4)), "runs twice"),
+        (with_records(_deflated(b"\x01\x00\x03")), "unknown kind"),
         (with_records(b"\x90\x02ab"), None),  # skippable: reads as a plain float32 chunk
         (with_records(_runs(1, 0, 4) + _runs(1, 0, 4)), "appears twice"),
         (with_records(b"\x01\x00"), "non-finite runs record is empty"),
