@@ -11,6 +11,7 @@ every NaN and infinity where it was.
 """
 from __future__ import annotations
 
+from dataclasses import dataclass
 from typing import Any, Optional, Tuple, Union
 
 import numpy as np
@@ -19,7 +20,7 @@ import numpy.typing as npt
 import quorvane
 
 from .header import parse_header
-from .trailer import Trailer, apply_runs, build_trailer, find_non_finite, read_trailer
+from .trailer import NonFiniteRuns, Trailer, TrailerError, apply_runs, build_trailer, find_non_finite, read_trailer
 
 FLOAT32_MAX = float(np.finfo(np.float32).max)
 
@@ -59,38 +60,71 @@ def fill_non_finite(samples: npt.NDArray[np.float32]) -> npt.NDArray[np.float32]
     return filled
 
 
-def encode_signal(samples: Samples, options: Optional[quorvane.QuorvCompressionOptions] = None, *,
-                  always_trailer: bool = False) -> bytes:
-    """Stream (and trailer) of a 1-D, contiguous, native float32/float64 array.
+@dataclass(frozen=True)
+class PreparedSignal:
+    """What the codec compresses in place of a signal, and what goes in the trailer.
 
-    The trailer is appended where the stream alone would lose something
-    (non-finite samples, float64 dtype), or always with `always_trailer`
-    (so that the chunk carries a checksum).
+    `samples` is None when no sample is finite: the stream is then the
+    placeholder stream of one 0.0 (see `placeholder_samples`).
     """
+
+    samples: Optional[npt.NDArray[np.float32]]
+    runs: NonFiniteRuns
+    dtype: str
+    sample_count: int
+
+    def codec_samples(self) -> npt.NDArray[np.float32]:
+        return self.samples if self.samples is not None else np.zeros(1, np.float32)
+
+
+def prepare_signal(samples: Samples) -> PreparedSignal:
+    """Checks a 1-D, contiguous, native float32/float64 array and fills its
+    non-finite samples; raises SampleRangeError for float64 beyond float32."""
     dtype = "float64" if samples.dtype == np.float64 else "float32"
     narrow = narrow_checked(samples)
     runs = find_non_finite(narrow)
     if runs.sample_count == narrow.size:
         # Nothing finite to keep: a one-sample placeholder stream, and the
-        # trailer gives the length, so the chunk costs a few dozen bytes.
-        stream: bytes = quorvane.compress_signal(np.zeros(1, np.float32), options)
-        return stream + build_trailer(stream, dtype, runs, sample_count=narrow.size)
-    if len(runs):
-        narrow = fill_non_finite(narrow)
-    stream = quorvane.compress_signal(narrow, options)
-    if not (always_trailer or len(runs) or dtype == "float64"):
+        # trailer gives the length, so the chunk costs about 100 bytes.
+        return PreparedSignal(None, runs, dtype, int(narrow.size))
+    return PreparedSignal(fill_non_finite(narrow) if len(runs) else narrow, runs, dtype, int(narrow.size))
+
+
+def finish_chunk(stream: bytes, prepared: PreparedSignal, *, always_trailer: bool = False,
+                 keep_dtype: bool = True) -> bytes:
+    """The stream of `prepared.codec_samples()` with the trailer it needs.
+
+    The trailer is appended where the stream alone would lose something
+    (non-finite samples; a float64 dtype unless `keep_dtype` is False), or
+    always with `always_trailer` (so that the chunk carries a checksum).
+    """
+    if prepared.samples is None:
+        return stream + build_trailer(stream, prepared.dtype, prepared.runs, sample_count=prepared.sample_count)
+    if not (always_trailer or len(prepared.runs) or (keep_dtype and prepared.dtype == "float64")):
         return stream
-    return stream + build_trailer(stream, dtype, runs)
+    return stream + build_trailer(stream, prepared.dtype, prepared.runs)
 
 
-def decode_signal(chunk: bytes) -> Tuple[Samples, Trailer]:
+def encode_signal(samples: Samples, options: Optional[quorvane.QuorvCompressionOptions] = None, *,
+                  always_trailer: bool = False) -> bytes:
+    """Stream and trailer of a 1-D, contiguous, native float32/float64 array."""
+    prepared = prepare_signal(samples)
+    stream: bytes = quorvane.compress_signal(prepared.codec_samples(), options)
+    return finish_chunk(stream, prepared, always_trailer=always_trailer)
+
+
+def decode_signal(chunk: bytes, expected_count: Optional[int] = None) -> Tuple[Samples, Trailer]:
     """Samples of a chunk in their recorded dtype, and what its trailer held.
 
     Raises HeaderError / TrailerError (ValueErrors) for a damaged chunk, and
-    the decoder's ValueError for a payload it cannot decode.
+    the decoder's ValueError for a payload it cannot decode. With
+    `expected_count`, a chunk of another length is refused before decoding.
     """
     header = parse_header(chunk)
     trailer = read_trailer(chunk, header)
+    count = chunk_sample_count(header.sample_count, trailer)
+    if expected_count is not None and count != expected_count:
+        raise TrailerError(f"the chunk holds {count} samples, {expected_count} were expected")
     dtype = np.float64 if trailer.dtype == "float64" else np.float32
     decoded: npt.NDArray[Any]
     if trailer.sample_count is not None:
@@ -99,3 +133,7 @@ def decode_signal(chunk: bytes) -> Tuple[Samples, Trailer]:
         decoded = quorvane.decompress_signal(chunk).astype(dtype, copy=False)
     apply_runs(decoded, trailer.runs)
     return decoded, trailer
+
+
+def chunk_sample_count(stream_count: int, trailer: Trailer) -> int:
+    return stream_count if trailer.sample_count is None else trailer.sample_count

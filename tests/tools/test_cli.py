@@ -16,6 +16,8 @@ import quorvane
 
 from quorvane_tools.cli import main
 from quorvane_tools.containers import read_compressed
+from quorvane_tools.header import parse_header
+from quorvane_tools.trailer import read_trailer
 
 from tools_support import demo_signal, quantiser_error, require, synthetic_signals
 
@@ -51,14 +53,16 @@ def test_npy_round_trip_with_options(tmp_path, capsys):
     code, out, err = run(capsys, "compress", tmp_path / "ecg.npy", "--method", "db4", "--scale", "9",
                          "--cutoff", "medium", "--coder", "deflate")
     assert (code, err) == (0, "")
-    stream = (tmp_path / "ecg.qrv").read_bytes()
+    stream = read_compressed(tmp_path / "ecg.qrvz").streams[0]
     options = quorvane.QuorvCompressionOptions(method="db4", scale=9, cutoff="medium", coder="deflate")
-    assert stream == quorvane.compress_signal(ECG, options)
-    assert "ecg.qrv: 1 channel(s), 12000 samples" in out
+    expected = quorvane.compress_signal(ECG, options)
+    assert stream[:len(expected)] == expected and stream.endswith(b"QVTR")
+    assert "ecg.qrvz: 1 channel(s), 12000 samples" in out
     # The default output is the original name, so it takes --force here.
-    assert run(capsys, "decompress", tmp_path / "ecg.qrv")[0] == 1
-    assert run(capsys, "decompress", "--force", tmp_path / "ecg.qrv")[0] == 0
+    assert run(capsys, "decompress", tmp_path / "ecg.qrvz")[0] == 1
+    assert run(capsys, "decompress", "--force", tmp_path / "ecg.qrvz")[0] == 0
     restored = np.load(tmp_path / "ecg.npy")
+    assert restored.dtype == ECG.dtype
     np.testing.assert_array_equal(restored, quorvane.decompress_signal(stream))
 
 
@@ -116,11 +120,13 @@ def test_text_and_raw_single_columns(tmp_path, capsys):
     np.savetxt(tmp_path / "a.txt", signal)
     signal.astype("<f4").tofile(tmp_path / "b.f32")
     assert run(capsys, "compress", "-q", tmp_path / "a.txt", tmp_path / "b.f32")[0] == 0
-    # Both are one channel: bare streams, identical since the text keeps every float32 digit.
-    assert (tmp_path / "a.qrv").read_bytes() == (tmp_path / "b.qrv").read_bytes()
-    assert run(capsys, "decompress", "-q", tmp_path / "b.qrv", "-o", tmp_path / "c.f32")[0] == 0
+    # Identical streams, since the text keeps every float32 digit; the trailers differ in dtype.
+    text, raw = (read_compressed(tmp_path / name).streams[0] for name in ("a.qrvz", "b.qrvz"))
+    length = parse_header(raw).stream_len
+    assert text[:length] == raw[:length] and read_trailer(text).dtype == "float64"
+    assert run(capsys, "decompress", "-q", tmp_path / "b.qrvz", "-o", tmp_path / "c.f32")[0] == 0
     back = np.fromfile(tmp_path / "c.f32", dtype="<f4")
-    np.testing.assert_array_equal(back, quorvane.decompress_signal((tmp_path / "b.qrv").read_bytes()))
+    np.testing.assert_array_equal(back, quorvane.decompress_signal(raw))
 
 
 def test_batch_into_an_output_directory(tmp_path, capsys):
@@ -129,7 +135,7 @@ def test_batch_into_an_output_directory(tmp_path, capsys):
     for index in range(3):
         np.save(tmp_path / f"s{index}.npy", ECG[index * 1000:(index + 2) * 1000])
     code, stdout, _ = run(capsys, "compress", *(tmp_path / f"s{i}.npy" for i in range(3)), "-d", out)
-    assert code == 0 and sorted(p.name for p in out.iterdir()) == ["s0.qrv", "s1.qrv", "s2.qrv"]
+    assert code == 0 and sorted(p.name for p in out.iterdir()) == ["s0.qrvz", "s1.qrvz", "s2.qrvz"]
     assert stdout.count("->") == 3
 
 
@@ -140,7 +146,7 @@ def test_quality_target_is_met_and_reported(tmp_path, capsys):
     np.save(tmp_path / "ecg.npy", ECG)
     code, out, _ = run(capsys, "compress", tmp_path / "ecg.npy", "--max-abs-error", "0.005", "--min-psnr", "55")
     assert code == 0 and "chose method=" in out and "max_abs_error <= 0.005 and PSNR >= 55 dB" in out
-    restored = quorvane.decompress_signal((tmp_path / "ecg.qrv").read_bytes())
+    restored = quorvane.decompress_signal(read_compressed(tmp_path / "ecg.qrvz").streams[0])
     error = restored.astype(np.float64) - ECG
     assert np.max(np.abs(error)) <= 0.005
     assert 20 * np.log10(np.ptp(ECG) / np.sqrt(np.mean(error ** 2))) >= 55
@@ -231,7 +237,7 @@ def test_eval_csv_and_plot(tmp_path, capsys):
         ("fake.wav", ["compress", "{d}/fake.wav"], "not a readable PCM WAV file"),
         ("junk.qrv", ["decompress", "{d}/junk.qrv"], "neither a quorvane stream nor a .qrvz archive"),
         ("badmagic.qrv", ["info", "{d}/badmagic.qrv"], "neither a quorvane stream"),
-        ("short.qrv", ["decompress", "{d}/short.qrv"], "Minimum data size is"),
+        ("short.qrv", ["decompress", "{d}/short.qrv"], "truncated: the stream needs"),
         ("ok.qrv", ["decompress", "{d}/ok.qrv", "-o", "{d}/ok.wav"], "needs a sample rate"),
         ("ok.qrv", ["decompress", "{d}/ok.qrv", "-o", "{d}/ok.xyz"], "unknown sample file type '.xyz'"),
         ("ok.npy", ["compress", "{d}/ok.npy", "-o", "{d}/ok.npy"], "would overwrite its own input"),
@@ -272,19 +278,19 @@ def test_failures_are_one_line_and_leave_nothing(tmp_path, capsys, setup, argv, 
 
 def test_existing_output_needs_force(tmp_path, capsys):
     np.save(tmp_path / "a.npy", ECG[:1000])
-    (tmp_path / "a.qrv").write_bytes(b"precious")
+    (tmp_path / "a.qrvz").write_bytes(b"precious")
     code, _, err = run(capsys, "compress", tmp_path / "a.npy")
-    assert code == 1 and "a.qrv exists (use --force to overwrite)" in err
-    assert (tmp_path / "a.qrv").read_bytes() == b"precious"
+    assert code == 1 and "a.qrvz exists (use --force to overwrite)" in err
+    assert (tmp_path / "a.qrvz").read_bytes() == b"precious"
     assert run(capsys, "compress", "-f", tmp_path / "a.npy")[0] == 0
-    assert (tmp_path / "a.qrv").read_bytes() == quorvane.compress_signal(ECG[:1000])
+    assert read_compressed(tmp_path / "a.qrvz").streams[0].startswith(quorvane.compress_signal(ECG[:1000]))
 
 
 def test_a_failing_file_does_not_stop_the_batch(tmp_path, capsys):
     np.save(tmp_path / "good.npy", ECG[:1000])
     (tmp_path / "bad.csv").write_text("1,2\n3\n")
     code, out, err = run(capsys, "compress", tmp_path / "bad.csv", tmp_path / "good.npy")
-    assert code == 1 and "bad.csv" in err and (tmp_path / "good.qrv").exists()
+    assert code == 1 and "bad.csv" in err and (tmp_path / "good.qrvz").exists()
 
 
 def test_a_failure_while_writing_removes_the_temporary(tmp_path, capsys, monkeypatch):
@@ -313,8 +319,8 @@ def test_console_script(tmp_path):
         pytest.skip("the quorvane console script is not installed next to this interpreter")
     np.save(tmp_path / "a.npy", ECG[:2000])
     done = subprocess.run([script, "compress", str(tmp_path / "a.npy")], capture_output=True, text=True, timeout=60)
-    assert done.returncode == 0 and (tmp_path / "a.qrv").exists(), done.stderr
-    done = subprocess.run([script, "decompress", str(tmp_path / "a.qrv")], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0 and (tmp_path / "a.qrvz").exists(), done.stderr
+    done = subprocess.run([script, "decompress", str(tmp_path / "a.qrvz")], capture_output=True, text=True, timeout=60)
     assert done.returncode == 1 and done.stderr.strip().endswith("a.npy exists (use --force to overwrite)")
     assert "Traceback" not in done.stderr
     with zipfile.ZipFile(tmp_path / "z.zip", "w") as archive:
