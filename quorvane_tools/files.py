@@ -210,8 +210,8 @@ def describe(compressed: Compressed) -> Dict[str, Any]:
 def load(path: PathLike) -> Tuple[npt.NDArray[Any], Dict[str, Any]]:
     """The array a file holds, in its recorded dtype and shape, and its metadata.
 
-    Metadata keys: `source` (the format compressed from, None for arrays
-    saved from Python and bare streams), `channels`, `dtype`, `shape`,
+    Metadata keys: `source` (the format compressed from: "npy" for arrays
+    saved from Python, None for bare streams), `channels`, `dtype`, `shape`,
     `sample_rate`, and where known `sample_width`, `columns`, `suffix`;
     `checksummed` says whether the file carried checksums (it was checked).
     """

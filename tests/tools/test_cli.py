@@ -345,3 +345,119 @@ def test_an_interrupt_while_writing_leaves_no_partial_output(tmp_path, capsys, m
     assert code == 130 and err == "quorvane: error: interrupted\n"
     assert calls == ["meta.json", "channel_0000.qrv", "channel_0001.qrv"]
     assert sorted(p.name for p in tmp_path.iterdir()) == ["a.npy"]
+
+
+# ------------------------------------------------------------ fidelity
+
+
+def test_nan_survives_the_command_line(tmp_path, capsys):
+    # Reproduced finding 1: NaN came back as plausible numbers with exit 0.
+    signal = np.array([1, np.nan, 3] * 100, np.float32)
+    signal[50:60] = -np.inf
+    np.save(tmp_path / "nan.npy", signal)
+    assert run(capsys, "compress", "-q", tmp_path / "nan.npy")[0] == 0
+    assert run(capsys, "decompress", "-q", tmp_path / "nan.qrvz", "-o", tmp_path / "back.npy")[0] == 0
+    restored = np.load(tmp_path / "back.npy")
+    np.testing.assert_array_equal(np.isnan(restored), np.isnan(signal))
+    np.testing.assert_array_equal(np.isneginf(restored), np.isneginf(signal))
+    code, out, _ = run(capsys, "info", tmp_path / "nan.qrvz")
+    assert code == 0 and "non-finite       97 NaN, 10 -inf in 98 run(s)" in out
+
+
+def test_out_of_range_float64_is_refused(tmp_path, capsys):
+    # Reproduced finding 2: [1e300, 0] * 50 decoded to [0.99995, 5e-05].
+    np.save(tmp_path / "huge.npy", np.array([1e300, 0.0] * 50))
+    code, out, err = run(capsys, "compress", tmp_path / "huge.npy")
+    assert code == 1 and err == ("quorvane: error: " + str(tmp_path / "huge.npy") + ": sample 0 is 1e+300, beyond "
+                                 "float32's range (±3.40282347e+38); quorvane stores samples as float32\n")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["huge.npy"]
+
+
+def _flip(path, offset_in_stream, bit=0x04):
+    data = bytearray(path.read_bytes())
+    data[data.index(b"QRVN") + offset_in_stream] ^= bit
+    path.write_bytes(bytes(data))
+
+
+@pytest.mark.parametrize("command", ["decompress", "info"])
+def test_a_flipped_bit_is_reported_and_writes_nothing(tmp_path, capsys, command):
+    # Reproduced finding 3: a bit flipped in `min` decoded with exit 0, 70 % off.
+    np.save(tmp_path / "a.npy", np.stack([ECG[:2000], ECG[2000:4000]], axis=1))
+    assert run(capsys, "compress", "-q", tmp_path / "a.npy", "-d", tmp_path)[0] == 0
+    (tmp_path / "a.npy").unlink()
+    _flip(tmp_path / "a.qrvz", 20)
+    code, out, err = run(capsys, command, tmp_path / "a.qrvz")
+    assert code == 1 and out == ""
+    assert err == f"quorvane: error: {tmp_path / 'a.qrvz'}: channel 0 (channel_0000.qrv) is damaged " \
+                  f"(checksum mismatch)\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["a.qrvz"]
+
+
+def test_info_refuses_a_truncated_stream(tmp_path, capsys):
+    # Reproduced finding 3: info reported "trailing bytes -5670" with exit 0.
+    stream = quorvane.compress_signal(ECG)
+    (tmp_path / "cut.qrv").write_bytes(stream[:-100])
+    code, out, err = run(capsys, "info", tmp_path / "cut.qrv")
+    assert code == 1 and out == "" and f"the stream needs {len(stream)} bytes, only {len(stream) - 100}" in err
+
+
+@pytest.mark.parametrize(
+    "name,write,check",
+    [
+        # Reproduced finding 4: a 1-D int16 .npy came back float32.
+        ("i16.npy", lambda p: np.save(p, (ECG[:3000] * 9000).astype(np.int16)),
+         lambda p: np.load(p).dtype == np.int16 and np.load(p).shape == (3000,)),
+        # ... a one-column CSV came back as .npy without its column name.
+        ("one.csv", lambda p: p.write_text("pressure\n" + "\n".join(f"{v:.4f}" for v in ECG[:500]) + "\n"),
+         lambda p: p.read_text().startswith("pressure\n")),
+        # ... and a .txt as .csv.
+        ("t.txt", lambda p: np.savetxt(p, ECG[:500]), lambda p: len(p.read_text().splitlines()) == 500),
+        ("mono.wav", lambda p: write_wav(p, (ECG[:800, None] * 9000).astype(np.int64), width=2, rate=11025),
+         lambda p: wave.open(str(p)).getframerate() == 11025),
+    ],
+)
+def test_single_channel_round_trips_keep_format_and_metadata(tmp_path, capsys, name, write, check):
+    write(tmp_path / name)
+    assert run(capsys, "compress", "-q", tmp_path / name)[0] == 0
+    out = tmp_path / "out"
+    out.mkdir()
+    assert run(capsys, "decompress", "-q", tmp_path / (Path(name).stem + ".qrvz"), "-d", out)[0] == 0
+    assert [p.name for p in out.iterdir()] == [name] and check(out / name)
+
+
+def test_a_bare_stream_only_when_asked_for_and_with_a_note(tmp_path, capsys):
+    np.save(tmp_path / "a.npy", ECG[:1000])
+    code, _, err = run(capsys, "compress", tmp_path / "a.npy", "--container", "qrv")
+    assert code == 0 and (tmp_path / "a.qrv").read_bytes() == quorvane.compress_signal(ECG[:1000])
+    assert err.startswith("quorvane: note: ") and "no metadata" in err and "no checksum" in err
+    code, _, err = run(capsys, "compress", tmp_path / "a.npy", "-o", tmp_path / "b.qrv")
+    assert code == 0 and "no checksum" in err and (tmp_path / "b.qrv").exists()
+
+
+def test_verify_reports_each_file(tmp_path, capsys):
+    np.save(tmp_path / "a.npy", ECG[:2000])
+    run(capsys, "compress", "-q", tmp_path / "a.npy")
+    (tmp_path / "bare.qrv").write_bytes(quorvane.compress_signal(ECG[:500]))
+    (tmp_path / "bad.qrvz").write_bytes((tmp_path / "a.qrvz").read_bytes())
+    _flip(tmp_path / "bad.qrvz", 60)  # inside the payload
+    code, out, _ = run(capsys, "verify", tmp_path / "a.qrvz", tmp_path / "bare.qrv")
+    assert code == 0 and out.splitlines() == [
+        f"{tmp_path / 'a.qrvz'}: OK: 1 channel(s), 2000 samples decode; checksums match",
+        f"{tmp_path / 'bare.qrv'}: OK: one stream, 500 samples decode; no checksum (bare stream)"]
+    code, out, _ = run(capsys, "verify", tmp_path / "bad.qrvz", tmp_path / "a.qrvz")
+    assert code == 1 and out.splitlines()[0] == \
+        f"{tmp_path / 'bad.qrvz'}: FAILED: channel 0 (channel_0000.qrv) is damaged (checksum mismatch)"
+    assert out.splitlines()[1].endswith("OK: 1 channel(s), 2000 samples decode; checksums match")
+
+
+def test_the_python_api_reads_what_the_command_line_writes(tmp_path, capsys):
+    # Reproduced finding 5: there was no public way to read the CLI's files.
+    from quorvane_tools import load, save
+
+    (tmp_path / "log.csv").write_text("a,b\n" + "\n".join(f"{v},{-v}" for v in ECG[:300]) + "\n")
+    run(capsys, "compress", "-q", tmp_path / "log.csv")
+    array, meta = load(tmp_path / "log.qrvz")
+    assert array.shape == (300, 2) and meta["columns"] == ["a", "b"] and meta["suffix"] == ".csv"
+    save(tmp_path / "api.qrvz", array, columns=["x", "y"])
+    assert run(capsys, "decompress", "-q", tmp_path / "api.qrvz", "-o", tmp_path / "api.csv")[0] == 0
+    assert (tmp_path / "api.csv").read_text().startswith("x,y\n")
