@@ -1,5 +1,8 @@
 """Companion tools for the `quorvane` extension module.
 
+- `save` / `load`: compressed signal files (.qrvz, .qrv) from Python, the
+  command line's own code path: dtype, shape, names, sample rate, NaN and
+  infinities come back; checksums are verified on reading.
 - `choose_options`: the smallest stream that meets an error or PSNR target.
 - `evaluate` / `measure`: ratio, error and speed of option combinations.
 - `parse_header`: the fields of a stream's 52-byte header.
@@ -10,25 +13,31 @@
 Only NumPy is needed here; numcodecs, Zarr, tqdm and matplotlib are
 imported by the modules that use them (extras "zarr", "cli", "plot").
 """
+from .containers import ContainerError
 from .evaluation import EvaluationRow, evaluate, measure
+from .files import SavedFile, load, save
 from .header import HeaderError, StreamHeader, parse_header
 from .metrics import ErrorMetrics, error_metrics
 from .options import OptionChoice, make_choice
 from .quality import QualityChoice, QualityTarget, TargetNotMet, choose_options
 
 __all__ = [
+    "ContainerError",
     "ErrorMetrics",
     "EvaluationRow",
     "HeaderError",
     "OptionChoice",
     "QualityChoice",
     "QualityTarget",
+    "SavedFile",
     "StreamHeader",
     "TargetNotMet",
     "choose_options",
     "error_metrics",
     "evaluate",
+    "load",
     "make_choice",
     "measure",
     "parse_header",
+    "save",
 ]

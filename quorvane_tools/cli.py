@@ -23,19 +23,17 @@ import time
 import wave
 import zipfile
 from pathlib import Path
-from typing import Any, Callable, List, Optional, Sequence, Tuple, TypeVar, cast
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, TypeVar, cast
 
-import quorvane
-
-from .containers import ARCHIVE_SUFFIX, STREAM_SUFFIX, ContainerError, read_compressed, write_compressed
+from .containers import ARCHIVE_SUFFIX, STREAM_SUFFIX, Compressed, ContainerError, read_compressed
 from .evaluation import evaluate, format_csv, format_table, grid
 from .header import HEADER_SIZE, StreamHeader
 from .options import (
     ALL_CODERS, CODERS, CUTOFFS, METHODS, SCALES, CoderName, CutoffName, MethodName, check_coder, make_choice,
 )
 from .progress import progress
-from .quality import choose_options
-from .samples import codec_input
+from .trailer import Trailer
+from .files import describe, fixed_options, load_signal, quality_target, save_signal
 from .signal_files import (
     FORMAT_SUFFIX, SignalData, SignalFileError, atomic_output, format_of, read_signal, write_signal,
 )
@@ -158,6 +156,13 @@ def build_parser() -> argparse.ArgumentParser:
     info.add_argument("--json", action="store_true", help="print JSON instead of text")
     info.set_defaults(run=run_info)
 
+    verify = commands.add_parser(
+        "verify", help="check the checksums of compressed files and decode every stream",
+        description="Check every checksum and decode every stream of each file; print one line per file "
+                    "(OK, or what is damaged). Exit status 1 if any file fails.")
+    verify.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
+    verify.set_defaults(run=run_verify)
+
     evaluation = commands.add_parser(
         "eval", help="measure every method x coder x scale x cut-off on one input",
         description="Compress one input with every combination of options (or the subset chosen with "
@@ -256,12 +261,17 @@ def _say(args: argparse.Namespace, message: str) -> None:
 
 
 def run_compress(args: argparse.Namespace) -> int:
-    target = args.max_abs_error is not None or args.min_psnr is not None
-    if target:
-        fixed = make_choice()
+    if args.max_abs_error is not None or args.min_psnr is not None:
+        compress = quality_target(
+            args.max_abs_error, args.min_psnr,
+            methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
+            scales=(_parse_scales([args.scale]) or SCALES) if args.scale else SCALES,
+            cutoffs=_restrict(args.cutoff, CUTOFFS),
+            show_progress=_progress_flag(args),
+        )
     else:
-        fixed = make_choice(method=args.method, scale=_single_scale(args.scale), cutoff=args.cutoff,
-                            coder=args.coder)
+        compress = fixed_options(method=args.method, scale=_single_scale(args.scale), cutoff=args.cutoff,
+                                 coder=args.coder)
 
     def work(path: Path) -> None:
         signal = read_signal(path)
@@ -271,33 +281,17 @@ def run_compress(args: argparse.Namespace) -> int:
             archive = _archive_by_suffix(output, archive, len(signal.channels))
         _check_writable(output, args.force, path)
         many = len(signal.channels) > 1 or signal.sample_count >= 1 << 22
-        streams: List[bytes] = []
-        reports: List[str] = []
-        for index, channel in enumerate(progress(signal.channels, total=len(signal.channels),
-                                                 description=path.name,
-                                                 enabled=_progress_flag(args) if many else False,
-                                                 unit="channel")):
-            samples = codec_input(channel)
-            if target:
-                chosen = choose_options(
-                    samples, max_abs_error=args.max_abs_error, min_psnr=args.min_psnr,
-                    methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
-                    scales=(_parse_scales([args.scale]) or SCALES) if args.scale else SCALES,
-                    cutoffs=_restrict(args.cutoff, CUTOFFS),
-                    show_progress=_progress_flag(args) if samples.size >= 1 << 20 else False,
-                )
-                streams.append(chosen.stream)
-                label = f" channel {index}" if len(signal.channels) > 1 else ""
-                reports.append(f"{path}{label}: {chosen.describe()}")
-            else:
-                streams.append(quorvane.compress_signal(samples, fixed.to_quorvane()))
-        write_compressed(output, streams, signal.metadata(), archive=archive)
-        for line in reports:
-            _say(args, line)
+        saved = save_signal(output, signal, compress, archive=archive,
+                            show_progress=_progress_flag(args) if many else False)
+        for line in saved.reports:
+            _say(args, f"{path} {line}" if line.startswith("channel") else f"{path}: {line}")
+        if not archive and not args.quiet:
+            kept = "no checksum" if not saved.checksummed else "its NaN/infinities in a trailer only quorvane reads"
+            print(f"{PROGRAM}: note: {output} is a bare stream: no metadata (dtype, shape, names, sample rate), "
+                  f"{kept}; {ARCHIVE_SUFFIX} keeps everything", file=sys.stderr)
         raw = 4 * signal.sample_count
-        packed = sum(len(stream) for stream in streams)
-        _say(args, f"{path} -> {output}: {len(streams)} channel(s), {signal.sample_count} samples, "
-                   f"{output.stat().st_size} bytes (ratio {raw / packed:.2f} against float32)")
+        _say(args, f"{path} -> {output}: {saved.channels} channel(s), {signal.sample_count} samples, "
+                   f"{saved.file_bytes} bytes (ratio {raw / saved.stream_bytes:.2f} against float32)")
 
     return _for_each_input(args, work)
 
@@ -330,10 +324,8 @@ def _wants_archive(args: argparse.Namespace, signal: SignalData) -> bool:
         if len(signal.channels) != 1:
             raise CliError(f"{len(signal.channels)} channels need a {ARCHIVE_SUFFIX} archive, not {STREAM_SUFFIX}")
         return False
-    if args.container == "qrvz":
-        return True
-    # A WAV file's sample rate and width would be lost in a bare stream.
-    return len(signal.channels) > 1 or signal.source == "wav"
+    # Only an archive keeps dtype, shape, names, sample rate and checksums.
+    return True
 
 
 def _archive_by_suffix(output: Path, default: bool, channels: int) -> bool:
@@ -352,9 +344,9 @@ def _archive_by_suffix(output: Path, default: bool, channels: int) -> bool:
 
 def run_decompress(args: argparse.Namespace) -> int:
     def work(path: Path) -> None:
-        compressed = read_compressed(path)
-        meta = compressed.meta
-        source = meta.get("source") if compressed.archive else None
+        compressed = read_compressed(path)  # checks before any output is chosen or written
+        meta = describe(compressed)
+        source = meta.get("source")
         kind = args.format or (source if source in FORMAT_SUFFIX else "npy")
         if args.output is not None:
             output: Path = args.output
@@ -364,17 +356,26 @@ def run_decompress(args: argparse.Namespace) -> int:
                 if args.format is None:
                     raise
         else:
-            output = _output_path(args, path, FORMAT_SUFFIX[kind])
+            output = _output_path(args, path, _source_suffix(meta, kind))
         _check_writable(output, args.force, path)
-        channels = []
-        for stream in progress(compressed.streams, total=len(compressed.streams), description=path.name,
-                               enabled=_progress_flag(args) if len(compressed.streams) > 1 else False,
-                               unit="channel"):
-            channels.append(quorvane.decompress_signal(stream))
-        write_signal(output, channels, meta, kind=kind, sample_rate=args.sample_rate)
-        _say(args, f"{path} -> {output}: {len(channels)} channel(s), {sum(c.size for c in channels)} samples")
+        loaded = load_signal(path, show_progress=_progress_flag(args) if len(compressed.streams) > 1 else False)
+        write_signal(output, loaded.channels, meta, kind=kind, sample_rate=args.sample_rate)
+        samples = sum(c.size for c in loaded.channels)
+        _say(args, f"{path} -> {output}: {len(loaded.channels)} channel(s), {samples} samples")
 
     return _for_each_input(args, work)
+
+
+def _source_suffix(meta: Dict[str, Any], kind: str) -> str:
+    """The input's own suffix (.txt stays .txt) when it is of the output's kind."""
+    suffix = meta.get("suffix")
+    if isinstance(suffix, str):
+        try:
+            if format_of(Path("x" + suffix)) == kind:
+                return suffix
+        except SignalFileError:
+            pass
+    return FORMAT_SUFFIX[kind]
 
 
 # ---------------------------------------------------------------- info
@@ -398,14 +399,36 @@ _FIELD_LINES: List[Tuple[str, Callable[[StreamHeader], str]]] = [
 ]
 
 
-def _header_text(header: StreamHeader, size: int, indent: str = "") -> List[str]:
+def _header_text(header: StreamHeader, indent: str = "") -> List[str]:
     lines = [f"{indent}{name:<16} {render(header)}" for name, render in _FIELD_LINES]
     ratio = 4 * header.sample_count / header.stream_len if header.stream_len else 0.0
     lines.append(f"{indent}{'stream length':<16} {header.stream_len} bytes ({HEADER_SIZE} header + payload; "
                  f"ratio {ratio:.2f} against float32)")
-    if size != header.stream_len:
-        lines.append(f"{indent}{'trailing bytes':<16} {size - header.stream_len}")
     return lines
+
+
+def _trailer_text(trailer: Trailer, size: int, header: StreamHeader, indent: str) -> List[str]:
+    if trailer.form == "none":
+        return [f"{indent}{'trailer':<16} none (float32, no checksum)"]
+    if trailer.form == "legacy-float64":
+        return [f"{indent}{'trailer':<16} float64 marker of the older codec (no checksum)"]
+    counts = ", ".join(f"{count} {name}" for name, count in trailer.runs.counts().items() if count)
+    lines = [f"{indent}{'trailer':<16} {size - header.stream_len} bytes: dtype {trailer.dtype}, CRC-32 ok"]
+    lines.append(f"{indent}{'non-finite':<16} {counts or 'none'}"
+                 + (f" in {len(trailer.runs)} run(s)" if counts else ""))
+    if trailer.sample_count is not None:
+        lines.append(f"{indent}{'samples':<16} {trailer.sample_count}, all non-finite (placeholder stream)")
+    return lines
+
+
+def _checksum_text(compressed: Compressed) -> str:
+    if compressed.archive and compressed.version >= 2:
+        return "CRC-32 of every stream and of meta.json: ok"
+    if compressed.archive:
+        return "zip CRC-32 of every member: ok (an archive of format 1: streams without trailers)"
+    if compressed.checksummed:
+        return "CRC-32 in the trailer: ok"
+    return "none: a bare stream carries no checksum"
 
 
 def run_info(args: argparse.Namespace) -> int:
@@ -424,22 +447,50 @@ def run_info(args: argparse.Namespace) -> int:
                 "file": str(path),
                 "bytes": path.stat().st_size,
                 "archive": compressed.archive,
+                "checksummed": compressed.checksummed,
                 "meta": compressed.meta,
-                "streams": [dict(h.as_dict(), stream_len=h.stream_len, bytes=len(s))
-                            for h, s in zip(headers, compressed.streams)],
+                "streams": [dict(h.as_dict(), stream_len=h.stream_len, bytes=len(s), trailer=_trailer_dict(t))
+                            for h, s, t in zip(headers, compressed.streams, compressed.trailers)],
             })
             continue
         print(f"{path}: {path.stat().st_size} bytes, "
               f"{'archive of ' + str(len(headers)) + ' stream(s)' if compressed.archive else 'one stream'}")
+        print(f"  {'checksum':<16} {_checksum_text(compressed)}")
         for key, value in sorted(compressed.meta.items()):
             print(f"  {key:<16} {json.dumps(value)}")
-        for index, (header, stream) in enumerate(zip(headers, compressed.streams)):
+        indent = "    " if compressed.archive else "  "
+        for index, (header, stream, trailer) in enumerate(zip(headers, compressed.streams, compressed.trailers)):
             if compressed.archive:
                 print(f"  channel {index}:")
-            for line in _header_text(header, len(stream), indent="    " if compressed.archive else "  "):
+            for line in _header_text(header, indent) + _trailer_text(trailer, len(stream), header, indent):
                 print(line)
     if args.json:
         print(json.dumps(documents if len(args.inputs) > 1 else (documents[0] if documents else None), indent=2))
+    return 1 if failures else 0
+
+
+def _trailer_dict(trailer: Trailer) -> Dict[str, Any]:
+    return {"form": trailer.form, "dtype": trailer.dtype, "checksummed": trailer.checksummed,
+            "non_finite": trailer.runs.counts(), "runs": len(trailer.runs), "sample_count": trailer.sample_count}
+
+
+# ---------------------------------------------------------------- verify
+
+
+def run_verify(args: argparse.Namespace) -> int:
+    failures = 0
+    for path in args.inputs:
+        try:
+            loaded = load_signal(path)
+        except Exception as error:
+            failures += 1
+            print(f"{path}: FAILED: {_describe(error, path).removeprefix(f'{path}: ')}")
+            continue
+        compressed = loaded.compressed
+        what = (f"{len(compressed.streams)} channel(s)" if compressed.archive else "one stream")
+        checked = "no checksum (bare stream)" if not compressed.checksummed else "checksums match"
+        samples = sum(channel.size for channel in loaded.channels)
+        print(f"{path}: OK: {what}, {samples} samples decode; {checked}")
     return 1 if failures else 0
 
 

@@ -47,9 +47,10 @@ class SignalData:
     source: str
     dtype: str = "float32"
     shape: Optional[List[int]] = None
-    sample_rate: Optional[int] = None
+    sample_rate: Optional[float] = None
     sample_width: Optional[int] = None
     columns: Optional[List[str]] = None
+    suffix: Optional[str] = None
     extra: Dict[str, Any] = field(default_factory=dict)
 
     @property
@@ -57,7 +58,7 @@ class SignalData:
         return sum(int(channel.size) for channel in self.channels)
 
     def metadata(self) -> Dict[str, Any]:
-        """The JSON-ready description a multi-channel container stores."""
+        """The JSON-ready description a container stores for the way back."""
         meta: Dict[str, Any] = {
             "source": self.source,
             "channels": len(self.channels),
@@ -69,6 +70,10 @@ class SignalData:
             meta["sample_width"] = self.sample_width
         if self.columns is not None:
             meta["columns"] = self.columns
+        if self.suffix is not None:
+            meta["suffix"] = self.suffix
+        for key, value in self.extra.items():
+            meta.setdefault(key, value)
         return meta
 
 
@@ -90,6 +95,12 @@ def format_of(path: Path) -> str:
 
 
 def read_signal(path: Path) -> SignalData:
+    signal = _read_by_format(path)
+    signal.suffix = path.suffix.lower()
+    return signal
+
+
+def _read_by_format(path: Path) -> SignalData:
     kind = format_of(path)
     try:
         if kind == "npy":
@@ -282,7 +293,7 @@ def write_signal(
     meta: Dict[str, Any],
     *,
     kind: Optional[str] = None,
-    sample_rate: Optional[int] = None,
+    sample_rate: Optional[float] = None,
 ) -> None:
     """Writes decoded channels in the format of `kind` (default: by suffix)."""
     kind = kind or format_of(path)
@@ -305,7 +316,8 @@ def write_signal(
             raise SignalFileError(f"{path}: unknown output format {kind!r}")
 
 
-def _cast(values: npt.NDArray[Any], dtype: np.dtype) -> npt.NDArray[Any]:
+def cast_samples(values: npt.NDArray[Any], dtype: np.dtype[Any]) -> npt.NDArray[Any]:
+    """Decoded samples in the source dtype: integers rounded and clipped."""
     if dtype.kind in "iu":
         info = np.iinfo(dtype)
         return np.clip(np.rint(values.astype(np.float64)), info.min, info.max).astype(dtype)
@@ -326,13 +338,15 @@ def _write_npy(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any]) -> N
     if shape and int(np.prod(shape)) == columns.size and shape[0] == columns.shape[0]:
         array = columns.reshape(shape)
     with open(path, "wb") as handle:
-        np.save(handle, _cast(array, dtype), allow_pickle=False)
+        np.save(handle, cast_samples(array, dtype), allow_pickle=False)
 
 
-def _write_wav(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any], sample_rate: Optional[int]) -> None:
+def _write_wav(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any], sample_rate: Optional[float]) -> None:
     rate = sample_rate or meta.get("sample_rate")
     if not rate:
         raise SignalFileError("writing a WAV file needs a sample rate: the input records none, give --sample-rate")
+    if float(rate) != int(rate):
+        raise SignalFileError(f"a WAV file takes a whole number of samples per second, not {rate}")
     width = int(meta.get("sample_width") or 2)
     if width not in (1, 2, 3, 4):
         raise SignalFileError(f"cannot write {8 * width}-bit WAV samples")

@@ -16,6 +16,8 @@ import quorvane
 
 from quorvane_tools.cli import main
 from quorvane_tools.containers import read_compressed
+from quorvane_tools.header import parse_header
+from quorvane_tools.trailer import read_trailer
 
 from tools_support import demo_signal, quantiser_error, require, synthetic_signals
 
@@ -51,14 +53,16 @@ def test_npy_round_trip_with_options(tmp_path, capsys):
     code, out, err = run(capsys, "compress", tmp_path / "ecg.npy", "--method", "db4", "--scale", "9",
                          "--cutoff", "medium", "--coder", "deflate")
     assert (code, err) == (0, "")
-    stream = (tmp_path / "ecg.qrv").read_bytes()
+    stream = read_compressed(tmp_path / "ecg.qrvz").streams[0]
     options = quorvane.QuorvCompressionOptions(method="db4", scale=9, cutoff="medium", coder="deflate")
-    assert stream == quorvane.compress_signal(ECG, options)
-    assert "ecg.qrv: 1 channel(s), 12000 samples" in out
+    expected = quorvane.compress_signal(ECG, options)
+    assert stream[:len(expected)] == expected and stream.endswith(b"QVTR")
+    assert "ecg.qrvz: 1 channel(s), 12000 samples" in out
     # The default output is the original name, so it takes --force here.
-    assert run(capsys, "decompress", tmp_path / "ecg.qrv")[0] == 1
-    assert run(capsys, "decompress", "--force", tmp_path / "ecg.qrv")[0] == 0
+    assert run(capsys, "decompress", tmp_path / "ecg.qrvz")[0] == 1
+    assert run(capsys, "decompress", "--force", tmp_path / "ecg.qrvz")[0] == 0
     restored = np.load(tmp_path / "ecg.npy")
+    assert restored.dtype == ECG.dtype
     np.testing.assert_array_equal(restored, quorvane.decompress_signal(stream))
 
 
@@ -116,11 +120,13 @@ def test_text_and_raw_single_columns(tmp_path, capsys):
     np.savetxt(tmp_path / "a.txt", signal)
     signal.astype("<f4").tofile(tmp_path / "b.f32")
     assert run(capsys, "compress", "-q", tmp_path / "a.txt", tmp_path / "b.f32")[0] == 0
-    # Both are one channel: bare streams, identical since the text keeps every float32 digit.
-    assert (tmp_path / "a.qrv").read_bytes() == (tmp_path / "b.qrv").read_bytes()
-    assert run(capsys, "decompress", "-q", tmp_path / "b.qrv", "-o", tmp_path / "c.f32")[0] == 0
+    # Identical streams, since the text keeps every float32 digit; the trailers differ in dtype.
+    text, raw = (read_compressed(tmp_path / name).streams[0] for name in ("a.qrvz", "b.qrvz"))
+    length = parse_header(raw).stream_len
+    assert text[:length] == raw[:length] and read_trailer(text).dtype == "float64"
+    assert run(capsys, "decompress", "-q", tmp_path / "b.qrvz", "-o", tmp_path / "c.f32")[0] == 0
     back = np.fromfile(tmp_path / "c.f32", dtype="<f4")
-    np.testing.assert_array_equal(back, quorvane.decompress_signal((tmp_path / "b.qrv").read_bytes()))
+    np.testing.assert_array_equal(back, quorvane.decompress_signal(raw))
 
 
 def test_batch_into_an_output_directory(tmp_path, capsys):
@@ -129,7 +135,7 @@ def test_batch_into_an_output_directory(tmp_path, capsys):
     for index in range(3):
         np.save(tmp_path / f"s{index}.npy", ECG[index * 1000:(index + 2) * 1000])
     code, stdout, _ = run(capsys, "compress", *(tmp_path / f"s{i}.npy" for i in range(3)), "-d", out)
-    assert code == 0 and sorted(p.name for p in out.iterdir()) == ["s0.qrv", "s1.qrv", "s2.qrv"]
+    assert code == 0 and sorted(p.name for p in out.iterdir()) == ["s0.qrvz", "s1.qrvz", "s2.qrvz"]
     assert stdout.count("->") == 3
 
 
@@ -140,7 +146,7 @@ def test_quality_target_is_met_and_reported(tmp_path, capsys):
     np.save(tmp_path / "ecg.npy", ECG)
     code, out, _ = run(capsys, "compress", tmp_path / "ecg.npy", "--max-abs-error", "0.005", "--min-psnr", "55")
     assert code == 0 and "chose method=" in out and "max_abs_error <= 0.005 and PSNR >= 55 dB" in out
-    restored = quorvane.decompress_signal((tmp_path / "ecg.qrv").read_bytes())
+    restored = quorvane.decompress_signal(read_compressed(tmp_path / "ecg.qrvz").streams[0])
     error = restored.astype(np.float64) - ECG
     assert np.max(np.abs(error)) <= 0.005
     assert 20 * np.log10(np.ptp(ECG) / np.sqrt(np.mean(error ** 2))) >= 55
@@ -231,7 +237,7 @@ def test_eval_csv_and_plot(tmp_path, capsys):
         ("fake.wav", ["compress", "{d}/fake.wav"], "not a readable PCM WAV file"),
         ("junk.qrv", ["decompress", "{d}/junk.qrv"], "neither a quorvane stream nor a .qrvz archive"),
         ("badmagic.qrv", ["info", "{d}/badmagic.qrv"], "neither a quorvane stream"),
-        ("short.qrv", ["decompress", "{d}/short.qrv"], "Minimum data size is"),
+        ("short.qrv", ["decompress", "{d}/short.qrv"], "truncated: the stream needs"),
         ("ok.qrv", ["decompress", "{d}/ok.qrv", "-o", "{d}/ok.wav"], "needs a sample rate"),
         ("ok.qrv", ["decompress", "{d}/ok.qrv", "-o", "{d}/ok.xyz"], "unknown sample file type '.xyz'"),
         ("ok.npy", ["compress", "{d}/ok.npy", "-o", "{d}/ok.npy"], "would overwrite its own input"),
@@ -272,19 +278,19 @@ def test_failures_are_one_line_and_leave_nothing(tmp_path, capsys, setup, argv, 
 
 def test_existing_output_needs_force(tmp_path, capsys):
     np.save(tmp_path / "a.npy", ECG[:1000])
-    (tmp_path / "a.qrv").write_bytes(b"precious")
+    (tmp_path / "a.qrvz").write_bytes(b"precious")
     code, _, err = run(capsys, "compress", tmp_path / "a.npy")
-    assert code == 1 and "a.qrv exists (use --force to overwrite)" in err
-    assert (tmp_path / "a.qrv").read_bytes() == b"precious"
+    assert code == 1 and "a.qrvz exists (use --force to overwrite)" in err
+    assert (tmp_path / "a.qrvz").read_bytes() == b"precious"
     assert run(capsys, "compress", "-f", tmp_path / "a.npy")[0] == 0
-    assert (tmp_path / "a.qrv").read_bytes() == quorvane.compress_signal(ECG[:1000])
+    assert read_compressed(tmp_path / "a.qrvz").streams[0].startswith(quorvane.compress_signal(ECG[:1000]))
 
 
 def test_a_failing_file_does_not_stop_the_batch(tmp_path, capsys):
     np.save(tmp_path / "good.npy", ECG[:1000])
     (tmp_path / "bad.csv").write_text("1,2\n3\n")
     code, out, err = run(capsys, "compress", tmp_path / "bad.csv", tmp_path / "good.npy")
-    assert code == 1 and "bad.csv" in err and (tmp_path / "good.qrv").exists()
+    assert code == 1 and "bad.csv" in err and (tmp_path / "good.qrvz").exists()
 
 
 def test_a_failure_while_writing_removes_the_temporary(tmp_path, capsys, monkeypatch):
@@ -313,8 +319,8 @@ def test_console_script(tmp_path):
         pytest.skip("the quorvane console script is not installed next to this interpreter")
     np.save(tmp_path / "a.npy", ECG[:2000])
     done = subprocess.run([script, "compress", str(tmp_path / "a.npy")], capture_output=True, text=True, timeout=60)
-    assert done.returncode == 0 and (tmp_path / "a.qrv").exists(), done.stderr
-    done = subprocess.run([script, "decompress", str(tmp_path / "a.qrv")], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0 and (tmp_path / "a.qrvz").exists(), done.stderr
+    done = subprocess.run([script, "decompress", str(tmp_path / "a.qrvz")], capture_output=True, text=True, timeout=60)
     assert done.returncode == 1 and done.stderr.strip().endswith("a.npy exists (use --force to overwrite)")
     assert "Traceback" not in done.stderr
     with zipfile.ZipFile(tmp_path / "z.zip", "w") as archive:
@@ -339,3 +345,119 @@ def test_an_interrupt_while_writing_leaves_no_partial_output(tmp_path, capsys, m
     assert code == 130 and err == "quorvane: error: interrupted\n"
     assert calls == ["meta.json", "channel_0000.qrv", "channel_0001.qrv"]
     assert sorted(p.name for p in tmp_path.iterdir()) == ["a.npy"]
+
+
+# ------------------------------------------------------------ fidelity
+
+
+def test_nan_survives_the_command_line(tmp_path, capsys):
+    # Reproduced finding 1: NaN came back as plausible numbers with exit 0.
+    signal = np.array([1, np.nan, 3] * 100, np.float32)
+    signal[50:60] = -np.inf
+    np.save(tmp_path / "nan.npy", signal)
+    assert run(capsys, "compress", "-q", tmp_path / "nan.npy")[0] == 0
+    assert run(capsys, "decompress", "-q", tmp_path / "nan.qrvz", "-o", tmp_path / "back.npy")[0] == 0
+    restored = np.load(tmp_path / "back.npy")
+    np.testing.assert_array_equal(np.isnan(restored), np.isnan(signal))
+    np.testing.assert_array_equal(np.isneginf(restored), np.isneginf(signal))
+    code, out, _ = run(capsys, "info", tmp_path / "nan.qrvz")
+    assert code == 0 and "non-finite       97 NaN, 10 -inf in 98 run(s)" in out
+
+
+def test_out_of_range_float64_is_refused(tmp_path, capsys):
+    # Reproduced finding 2: [1e300, 0] * 50 decoded to [0.99995, 5e-05].
+    np.save(tmp_path / "huge.npy", np.array([1e300, 0.0] * 50))
+    code, out, err = run(capsys, "compress", tmp_path / "huge.npy")
+    assert code == 1 and err == ("quorvane: error: " + str(tmp_path / "huge.npy") + ": sample 0 is 1e+300, beyond "
+                                 "float32's range (±3.40282347e+38); quorvane stores samples as float32\n")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["huge.npy"]
+
+
+def _flip(path, offset_in_stream, bit=0x04):
+    data = bytearray(path.read_bytes())
+    data[data.index(b"QRVN") + offset_in_stream] ^= bit
+    path.write_bytes(bytes(data))
+
+
+@pytest.mark.parametrize("command", ["decompress", "info"])
+def test_a_flipped_bit_is_reported_and_writes_nothing(tmp_path, capsys, command):
+    # Reproduced finding 3: a bit flipped in `min` decoded with exit 0, 70 % off.
+    np.save(tmp_path / "a.npy", np.stack([ECG[:2000], ECG[2000:4000]], axis=1))
+    assert run(capsys, "compress", "-q", tmp_path / "a.npy", "-d", tmp_path)[0] == 0
+    (tmp_path / "a.npy").unlink()
+    _flip(tmp_path / "a.qrvz", 20)
+    code, out, err = run(capsys, command, tmp_path / "a.qrvz")
+    assert code == 1 and out == ""
+    assert err == f"quorvane: error: {tmp_path / 'a.qrvz'}: channel 0 (channel_0000.qrv) is damaged " \
+                  f"(checksum mismatch)\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["a.qrvz"]
+
+
+def test_info_refuses_a_truncated_stream(tmp_path, capsys):
+    # Reproduced finding 3: info reported "trailing bytes -5670" with exit 0.
+    stream = quorvane.compress_signal(ECG)
+    (tmp_path / "cut.qrv").write_bytes(stream[:-100])
+    code, out, err = run(capsys, "info", tmp_path / "cut.qrv")
+    assert code == 1 and out == "" and f"the stream needs {len(stream)} bytes, only {len(stream) - 100}" in err
+
+
+@pytest.mark.parametrize(
+    "name,write,check",
+    [
+        # Reproduced finding 4: a 1-D int16 .npy came back float32.
+        ("i16.npy", lambda p: np.save(p, (ECG[:3000] * 9000).astype(np.int16)),
+         lambda p: np.load(p).dtype == np.int16 and np.load(p).shape == (3000,)),
+        # ... a one-column CSV came back as .npy without its column name.
+        ("one.csv", lambda p: p.write_text("pressure\n" + "\n".join(f"{v:.4f}" for v in ECG[:500]) + "\n"),
+         lambda p: p.read_text().startswith("pressure\n")),
+        # ... and a .txt as .csv.
+        ("t.txt", lambda p: np.savetxt(p, ECG[:500]), lambda p: len(p.read_text().splitlines()) == 500),
+        ("mono.wav", lambda p: write_wav(p, (ECG[:800, None] * 9000).astype(np.int64), width=2, rate=11025),
+         lambda p: wave.open(str(p)).getframerate() == 11025),
+    ],
+)
+def test_single_channel_round_trips_keep_format_and_metadata(tmp_path, capsys, name, write, check):
+    write(tmp_path / name)
+    assert run(capsys, "compress", "-q", tmp_path / name)[0] == 0
+    out = tmp_path / "out"
+    out.mkdir()
+    assert run(capsys, "decompress", "-q", tmp_path / (Path(name).stem + ".qrvz"), "-d", out)[0] == 0
+    assert [p.name for p in out.iterdir()] == [name] and check(out / name)
+
+
+def test_a_bare_stream_only_when_asked_for_and_with_a_note(tmp_path, capsys):
+    np.save(tmp_path / "a.npy", ECG[:1000])
+    code, _, err = run(capsys, "compress", tmp_path / "a.npy", "--container", "qrv")
+    assert code == 0 and (tmp_path / "a.qrv").read_bytes() == quorvane.compress_signal(ECG[:1000])
+    assert err.startswith("quorvane: note: ") and "no metadata" in err and "no checksum" in err
+    code, _, err = run(capsys, "compress", tmp_path / "a.npy", "-o", tmp_path / "b.qrv")
+    assert code == 0 and "no checksum" in err and (tmp_path / "b.qrv").exists()
+
+
+def test_verify_reports_each_file(tmp_path, capsys):
+    np.save(tmp_path / "a.npy", ECG[:2000])
+    run(capsys, "compress", "-q", tmp_path / "a.npy")
+    (tmp_path / "bare.qrv").write_bytes(quorvane.compress_signal(ECG[:500]))
+    (tmp_path / "bad.qrvz").write_bytes((tmp_path / "a.qrvz").read_bytes())
+    _flip(tmp_path / "bad.qrvz", 60)  # inside the payload
+    code, out, _ = run(capsys, "verify", tmp_path / "a.qrvz", tmp_path / "bare.qrv")
+    assert code == 0 and out.splitlines() == [
+        f"{tmp_path / 'a.qrvz'}: OK: 1 channel(s), 2000 samples decode; checksums match",
+        f"{tmp_path / 'bare.qrv'}: OK: one stream, 500 samples decode; no checksum (bare stream)"]
+    code, out, _ = run(capsys, "verify", tmp_path / "bad.qrvz", tmp_path / "a.qrvz")
+    assert code == 1 and out.splitlines()[0] == \
+        f"{tmp_path / 'bad.qrvz'}: FAILED: channel 0 (channel_0000.qrv) is damaged (checksum mismatch)"
+    assert out.splitlines()[1].endswith("OK: 1 channel(s), 2000 samples decode; checksums match")
+
+
+def test_the_python_api_reads_what_the_command_line_writes(tmp_path, capsys):
+    # Reproduced finding 5: there was no public way to read the CLI's files.
+    from quorvane_tools import load, save
+
+    (tmp_path / "log.csv").write_text("a,b\n" + "\n".join(f"{v},{-v}" for v in ECG[:300]) + "\n")
+    run(capsys, "compress", "-q", tmp_path / "log.csv")
+    array, meta = load(tmp_path / "log.qrvz")
+    assert array.shape == (300, 2) and meta["columns"] == ["a", "b"] and meta["suffix"] == ".csv"
+    save(tmp_path / "api.qrvz", array, columns=["x", "y"])
+    assert run(capsys, "decompress", "-q", tmp_path / "api.qrvz", "-o", tmp_path / "api.csv")[0] == 0
+    assert (tmp_path / "api.csv").read_text().startswith("x,y\n")

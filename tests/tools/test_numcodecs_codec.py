@@ -12,7 +12,8 @@ import quorvane
 from tools_support import quantiser_error, require, synthetic_signals
 
 numcodecs = require("numcodecs")
-from quorvane_tools.numcodecs_codec import FLOAT64_TRAILER, Quorvane  # noqa: E402
+from quorvane_tools.numcodecs_codec import Quorvane  # noqa: E402
+from quorvane_tools.trailer import read_trailer  # noqa: E402
 
 CHIRP = synthetic_signals()["chirp"]
 
@@ -36,7 +37,7 @@ def test_chunk_is_a_plain_stream_of_the_c_order_samples():
     assert Quorvane(method="db4", scale=9, coder="deflate").encode(chunk) == quorvane.compress_signal(
         chunk.reshape(-1), options)
     wide = Quorvane().encode(chunk.astype(np.float64))
-    assert wide.endswith(FLOAT64_TRAILER)
+    assert wide.endswith(b"QVTR") and read_trailer(wide).dtype == "float64"
     # The trailer sits after the payload, where the stream decoder stops reading.
     np.testing.assert_array_equal(quorvane.decompress_signal(wide), quorvane.decompress_signal(Quorvane().encode(chunk)))
 
@@ -126,3 +127,52 @@ def test_registered_through_the_entry_point():
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["quorvane_tools.numcodecs_codec", "8", "1.0"]
+
+
+# ------------------------------------------------------------ fidelity
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float64])
+def test_nan_and_infinities_come_back_where_they_were(dtype):
+    # Reproduced finding: [1, nan, 3] * 100 used to decode to [1.0004, 0.0005, 3.0].
+    chunk = np.array([1, np.nan, 3] * 100, dtype)
+    chunk[7], chunk[8] = np.inf, -np.inf
+    decoded = Quorvane().decode(Quorvane().encode(chunk))
+    assert decoded.dtype == dtype
+    for test in (np.isnan, np.isposinf, np.isneginf):
+        np.testing.assert_array_equal(test(decoded), test(chunk))
+    finite = np.isfinite(chunk)
+    assert np.max(np.abs(decoded[finite] - chunk[finite])) <= quantiser_error(chunk[finite])
+
+
+def test_decode_into_out_keeps_nan():
+    chunk = CHIRP[:200].reshape(10, 20).copy()
+    chunk[3] = np.nan
+    out = np.zeros((10, 20), np.float64)
+    Quorvane().decode(Quorvane().encode(chunk), out=out)
+    np.testing.assert_array_equal(np.isnan(out), np.isnan(chunk))
+
+
+@pytest.mark.parametrize("value", [1e300, -1e39])
+def test_float64_beyond_float32_is_refused(value):
+    # Reproduced finding: [1e300, 0] * 50 used to decode to [0.99995, 5e-05].
+    chunk = np.array([0.0, value] * 50)
+    with pytest.raises(ValueError, match=r"sample 1 is .*e\+\d+, beyond float32's range"):
+        Quorvane().encode(chunk)
+
+
+def test_chunks_written_with_the_old_float64_marker_still_decode():
+    stream = quorvane.compress_signal(CHIRP[:400])
+    decoded = Quorvane().decode(stream + b"QVf8")
+    assert decoded.dtype == np.float64
+    np.testing.assert_array_equal(decoded, quorvane.decompress_signal(stream))
+
+
+def test_ten_percent_nan_costs_about_what_the_finite_part_does():
+    chunk = np.resize(CHIRP, 60_000)
+    missing = np.random.default_rng(3).random(chunk.size) < 0.1
+    holes = chunk.copy()
+    holes[missing] = np.nan
+    with_nan = len(Quorvane().encode(holes))
+    finite_part = len(Quorvane().encode(chunk[~missing]))
+    assert with_nan < 1.2 * finite_part
