@@ -1,10 +1,11 @@
 """The `quorvane` command: compress, decompress, inspect and evaluate files.
 
     quorvane compress recording.wav               # -> recording.qrvz
-    quorvane compress trace.npy --scale 9         # -> trace.qrv
+    quorvane compress trace.npy --scale 9         # -> trace.qrvz
     quorvane compress trace.npy --max-abs-error 0.01
     quorvane decompress recording.qrvz -o restored.wav
-    quorvane info trace.qrv
+    quorvane info trace.qrvz
+    quorvane verify *.qrvz
     quorvane eval trace.npy --csv --plot rd.png
 
 Every failure is reported as one line on stderr ("quorvane: error: ...")
@@ -128,8 +129,9 @@ def build_parser() -> argparse.ArgumentParser:
 
     compress = commands.add_parser(
         "compress", help="compress .npy, .wav, .csv/.txt or raw .f32 files",
-        description="Compress sample files. One channel becomes a bare .qrv stream; several channels "
-                    "or columns, and any WAV file, become a .qrvz archive of one stream per channel.")
+        description="Compress sample files into .qrvz archives of one checksummed stream per channel, "
+                    "keeping dtype, shape, column names, sample rate and NaN/infinities. A bare .qrv "
+                    "stream (no metadata, no checksum) only with --container qrv or -o NAME.qrv.")
     compress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     _add_output_arguments(compress)
     _add_option_arguments(compress, many=False)
@@ -138,7 +140,7 @@ def build_parser() -> argparse.ArgumentParser:
     compress.add_argument("--min-psnr", type=_finite_float, metavar="DB",
                           help="choose the options giving the smallest stream with PSNR >= DB")
     compress.add_argument("--container", choices=["auto", "qrv", "qrvz"], default="auto",
-                          help="output form; auto: .qrv for one channel, .qrvz for several or for WAV")
+                          help="output form; auto: .qrvz unless -o ends in .qrv")
     compress.set_defaults(run=run_compress)
 
     decompress = commands.add_parser(

@@ -13,7 +13,7 @@ GOOD = """
     import numpy.typing as npt
     import quorvane
     from quorvane import QuorvCompressionOptions, compress_signal, decompress_signal
-    from quorvane_tools import OptionChoice, QualityChoice, choose_options, parse_header
+    from quorvane_tools import OptionChoice, QualityChoice, SavedFile, choose_options, load, parse_header, save
 
     signal = np.sin(np.linspace(0.0, 60.0, 20_000))
     options = QuorvCompressionOptions(method="db4", scale=10, cutoff="medium", coder="deflate")
@@ -25,6 +25,9 @@ GOOD = """
     chosen: QualityChoice = choose_options(signal, max_abs_error=1e-3, methods=["cdf97"])
     picked: OptionChoice = chosen.choice
     scale: int = parse_header(chosen.stream).scale
+    saved: SavedFile = save("signal.qrvz", signal, sample_rate=100.0, columns=["x"], scale=10)
+    array, meta = load(saved.path)
+    count: int = array.size + len(meta)
     reveal_type(quorvane.decompress_signal)
     reveal_type(quorvane.__all__)
 """
