@@ -34,7 +34,7 @@ from .options import (
 )
 from .progress import progress
 from .trailer import Trailer
-from .files import describe, fixed_options, load_signal, quality_target, save_signal
+from .files import decode_compressed, describe, fixed_options, load_signal, quality_target, save_signal
 from .signal_files import (
     FORMAT_SUFFIX, SignalData, SignalFileError, atomic_output, format_of, read_signal, write_signal,
 )
@@ -360,7 +360,8 @@ def run_decompress(args: argparse.Namespace) -> int:
         else:
             output = _output_path(args, path, _source_suffix(meta, kind))
         _check_writable(output, args.force, path)
-        loaded = load_signal(path, show_progress=_progress_flag(args) if len(compressed.streams) > 1 else False)
+        loaded = decode_compressed(path, compressed,
+                                   show_progress=_progress_flag(args) if len(compressed.streams) > 1 else False)
         write_signal(output, loaded.channels, meta, kind=kind, sample_rate=args.sample_rate)
         samples = sum(c.size for c in loaded.channels)
         _say(args, f"{path} -> {output}: {len(loaded.channels)} channel(s), {samples} samples")

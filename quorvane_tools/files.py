@@ -183,8 +183,11 @@ class LoadedSignal:
 
 def load_signal(path: PathLike, *, show_progress: Optional[bool] = False) -> LoadedSignal:
     """Checks and decodes every channel; ContainerError names the damaged part."""
-    source = Path(path)
-    compressed = read_compressed(source)
+    return decode_compressed(Path(path), read_compressed(Path(path)), show_progress=show_progress)
+
+
+def decode_compressed(source: Path, compressed: Compressed, *, show_progress: Optional[bool] = False) -> LoadedSignal:
+    """Decodes the channels of a file `read_compressed` has checked."""
     channels = []
     for index, stream in enumerate(progress(compressed.streams, total=len(compressed.streams),
                                             description=source.name, enabled=show_progress, unit="channel")):

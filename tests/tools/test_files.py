@@ -90,3 +90,12 @@ def test_refusals_write_nothing(tmp_path, data, options, error, message):
     with pytest.raises(error, match=message):
         save(tmp_path / "e.qrvz", data, **options)
     assert list(tmp_path.iterdir()) == []
+
+
+def test_a_quality_target_is_met_around_nan(tmp_path):
+    signal = ECG.copy()
+    signal[::7] = np.nan
+    save(tmp_path / "f.qrvz", signal, max_abs_error=0.005)
+    restored, _ = load(tmp_path / "f.qrvz")
+    finite = np.isfinite(signal)
+    assert np.isnan(restored[~finite]).all() and np.max(np.abs(restored[finite] - signal[finite])) <= 0.005
