@@ -10,7 +10,7 @@ import quorvane
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from quorvane_tools.header import HeaderError
+from quorvane_tools.header import HeaderError, parse_header
 from quorvane_tools.streams import SampleRangeError, decode_signal, encode_signal
 from quorvane_tools.trailer import (
     FOOTER_SIZE, NonFiniteRuns, TrailerError, build_trailer, find_non_finite, read_trailer,
@@ -41,10 +41,25 @@ def test_documented_example_record():
     samples = np.array([1, np.nan, np.nan, 2, np.inf, -np.inf] + [3] * 10, np.float32)
     runs = find_non_finite(samples)
     assert runs.as_list() == [(1, 2, 0), (4, 1, 1), (5, 1, 2)]
-    stream = quorvane.compress_signal(np.nan_to_num(samples, nan=0.0, posinf=1.0, neginf=0.0))
-    trailer = build_trailer(stream, "float32", runs)
+    chunk = encode_signal(samples)
+    stream = chunk[:parse_header(chunk).stream_len]
+    trailer = chunk[len(stream):]
     assert trailer == with_records(bytes.fromhex("01 07 03 01 08 01 05 00 06"), stream)[len(stream):]
-    assert trailer[-16:-8] == bytes.fromhex("01 01 0000 19000000")
+    assert trailer.hex(" ") == "01 07 03 01 08 01 05 00 06 01 01 00 00 19 00 00 00 f6 a1 41 cc 51 56 54 52"
+    wide = build_trailer(stream, "float64", runs)
+    assert wide[-16:].hex(" ") == "01 02 00 00 19 00 00 00 6b bb a9 fd 51 56 54 52"
+
+
+def test_documented_all_nan_chunk():
+    golden = bytes.fromhex(
+        "51 52 56 4e 01 01 66 33 63 66 39 37 01 0b 01 00 01 00 00 00 00 00 00 00 "
+        "00 00 00 00 00 00 00 00 18 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+        "00 00 00 00 00 03 0a 0a 7b 01 f8 00 0f d0 f8 b7 40 69 7b 01 f8 00 0f d0 "
+        "f8 b7 40 69 02 01 04 01 03 01 00 10 01 01 00 00 18 00 00 00 32 6a 76 34 "
+        "51 56 54 52 ")
+    assert encode_signal(np.full(4, np.nan, np.float32)) == golden
+    decoded, trailer = decode_signal(golden)
+    assert np.isnan(decoded).all() and decoded.size == 4 and trailer.sample_count == 4
 
 
 def test_empty_float64_trailer_bytes():
