@@ -9,6 +9,8 @@
 - `quorvane_tools.numcodecs_codec.Quorvane`: numcodecs codec for Zarr (v2
   compressor); `quorvane_tools.zarr3_codec.Quorvane`: its Zarr 3 serializer.
 - `quorvane_tools.cli`: the `quorvane` command.
+- `quorvane_tools.trailer`: the record after a stream that keeps dtype,
+  NaN/infinity positions and a CRC-32 (docs/trailer-format.md).
 
 Only NumPy is needed here; numcodecs, Zarr, tqdm and matplotlib are
 imported by the modules that use them (extras "zarr", "cli", "plot").

@@ -7,6 +7,11 @@ array chunk into bytes, so it is an array-to-bytes codec and goes in the
     zarr.create_array(store, shape=..., chunks=..., dtype="float32",
                       serializer=Quorvane(scale=10), compressors=None)
 
+Zarr's crc32c codec after it puts a checksum on every chunk (chunks with
+NaN, infinities or float64 samples carry a CRC-32 in their trailer anyway):
+
+    zarr.create_array(..., serializer=Quorvane(), compressors=[zarr.codecs.Crc32cCodec()])
+
 The metadata name is "numcodecs.quorvane"; the `zarr.codecs` entry point
 under that name lets Zarr open such arrays without importing this module.
 """
