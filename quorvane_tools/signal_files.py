@@ -318,12 +318,25 @@ def write_signal(
 
 def cast_samples(values: npt.NDArray[Any], dtype: np.dtype[Any]) -> npt.NDArray[Any]:
     """Decoded samples in the source dtype: integers rounded and clipped."""
+    if dtype.kind in "iub":
+        check_integral(values, str(dtype))
     if dtype.kind in "iu":
         info = np.iinfo(dtype)
         return np.clip(np.rint(values.astype(np.float64)), info.min, info.max).astype(dtype)
     if dtype.kind == "b":
         return values >= 0.5
     return values.astype(dtype)
+
+
+def check_integral(values: npt.NDArray[Any], target: str) -> None:
+    """NaN and infinities have no integer value; refuse rather than invent one."""
+    finite = np.isfinite(values)
+    if finite.all():
+        return
+    table = values.reshape(values.shape[0], -1) if values.ndim > 1 else values.reshape(-1, 1)
+    sample, channel = divmod(int(np.argmin(finite.reshape(-1))), table.shape[1])
+    raise SignalFileError(f"{target} samples cannot hold {table[sample, channel]} "
+                          f"(channel {channel}, sample {sample}); write .npy, .csv or .f32 instead")
 
 
 def _write_npy(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any]) -> None:
@@ -352,6 +365,7 @@ def _write_wav(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any], samp
         raise SignalFileError(f"cannot write {8 * width}-bit WAV samples")
     bits = 8 * width
     low, high = -(1 << (bits - 1)), (1 << (bits - 1)) - 1
+    check_integral(columns, "WAV")
     values = np.clip(np.rint(columns.astype(np.float64)), low, high).astype(np.int64).reshape(-1)
     if width == 1:
         frames = (values + 128).astype(np.uint8).tobytes()

@@ -91,3 +91,11 @@ def test_atomic_output_gets_ordinary_permissions(tmp_path):
     finally:
         os.umask(old)
     assert (tmp_path / "out.bin").stat().st_mode & 0o777 == 0o644
+
+
+@pytest.mark.parametrize("name,meta", [("a.wav", {"sample_rate": 8000}), ("b.npy", {"dtype": "<i2"})])
+def test_nan_is_not_turned_into_an_integer(tmp_path, name, meta):
+    channels = [np.zeros(10), np.array([0.0] * 6 + [np.nan] + [0.0] * 3)]
+    with pytest.raises(SignalFileError, match=r"samples cannot hold nan \(channel 1, sample 6\)"):
+        write_signal(tmp_path / name, channels, meta)
+    assert list(tmp_path.iterdir()) == []
