@@ -33,6 +33,8 @@ from .options import (
     ALL_CODERS, CODERS, CUTOFFS, METHODS, SCALES, CoderName, CutoffName, MethodName, check_coder, make_choice,
 )
 from .progress import progress
+from .samples import codec_input
+from .streams import prepare_signal
 from .trailer import Trailer
 from .files import decode_compressed, describe, fixed_options, load_signal, quality_target, save_signal
 from .signal_files import (
@@ -518,7 +520,8 @@ def run_eval(args: argparse.Namespace) -> int:
     choices = grid(methods=cast(List[MethodName], methods), coders=cast(List[CoderName], coders),
                    scales=scales, cutoffs=cast(List[CutoffName], cutoffs))
     started = time.perf_counter()
-    rows = evaluate(signal.channels, choices, repeat=args.repeat, show_progress=_progress_flag(args))
+    rows = evaluate(_finite_channels(args.input, signal), choices, repeat=args.repeat,
+                    show_progress=_progress_flag(args))
     text = format_csv(rows) if args.csv else format_table(rows)
     if args.output is not None:
         with atomic_output(args.output) as temporary:
@@ -535,6 +538,17 @@ def run_eval(args: argparse.Namespace) -> int:
     if args.output is not None or args.plot is not None:
         print(f"{len(rows)} combinations in {time.perf_counter() - started:.1f} s", file=sys.stderr)
     return 0
+
+
+def _finite_channels(path: Path, signal: SignalData) -> List[Any]:
+    """Channels as the codec sees them: NaN and infinities are kept beside
+    the stream, so errors are measured on the finite samples' stream."""
+    prepared = [prepare_signal(codec_input(channel)) for channel in signal.channels]
+    missing = sum(item.runs.sample_count for item in prepared)
+    if missing:
+        print(f"{PROGRAM}: note: {path}: {missing} NaN/infinite sample(s) are measured as the values that "
+              f"stand in for them in the stream; files keep them in a trailer not counted here", file=sys.stderr)
+    return [item.codec_samples() for item in prepared]
 
 
 # ---------------------------------------------------------------- entry

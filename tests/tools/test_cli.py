@@ -461,3 +461,13 @@ def test_the_python_api_reads_what_the_command_line_writes(tmp_path, capsys):
     save(tmp_path / "api.qrvz", array, columns=["x", "y"])
     assert run(capsys, "decompress", "-q", tmp_path / "api.qrvz", "-o", tmp_path / "api.csv")[0] == 0
     assert (tmp_path / "api.csv").read_text().startswith("x,y\n")
+
+
+def test_eval_measures_a_signal_with_nan(tmp_path, capsys):
+    signal = ECG[:3000].copy()
+    signal[100:130] = np.nan
+    np.save(tmp_path / "gaps.npy", signal)
+    code, out, err = run(capsys, "eval", tmp_path / "gaps.npy", "--csv", "--repeat", "1", "--method", "cdf97",
+                         "--scale", "10", "--cutoff", "low", "--coder", "arans")
+    row = next(csv.DictReader(out.splitlines()))
+    assert code == 0 and 0 < float(row["max_abs_error"]) < 0.01 and "30 NaN/infinite sample(s)" in err
