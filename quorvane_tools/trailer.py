@@ -133,10 +133,26 @@ def run_positions(runs: NonFiniteRuns) -> Tuple[npt.NDArray[np.int64], npt.NDArr
 
 
 def apply_runs(samples: npt.NDArray[Any], runs: NonFiniteRuns) -> None:
-    """Writes the recorded non-finite values into decoded samples, in place."""
-    positions, kinds = run_positions(runs)
-    if positions.size:
-        samples[positions] = np.asarray(KIND_VALUES, dtype=samples.dtype)[kinds]
+    """Writes the recorded non-finite values into decoded samples, in place.
+
+    Long runs are written as slices and short ones in batches, so the
+    index arrays stay small whatever the runs cover (a placeholder chunk of
+    2^31 NaN needs no index at all).
+    """
+    values = np.asarray(KIND_VALUES, dtype=samples.dtype)
+    long = runs.lengths > LONG_RUN
+    for start, length, kind in zip(runs.starts[long], runs.lengths[long], runs.kinds[long]):
+        samples[start:start + length] = values[kind]
+    short = NonFiniteRuns(runs.starts[~long], runs.lengths[~long], runs.kinds[~long])
+    for first in range(0, len(short), RUN_BATCH):
+        batch = slice(first, first + RUN_BATCH)
+        positions, kinds = run_positions(NonFiniteRuns(short.starts[batch], short.lengths[batch],
+                                                       short.kinds[batch]))
+        samples[positions] = values[kinds]
+
+
+LONG_RUN = 64
+RUN_BATCH = 16384
 
 
 # ---------------------------------------------------------------- varints
