@@ -8,8 +8,7 @@
 #include <set>
 
 #include "codec_test_support.h"
-#include "quorvane/arans/band_coder.h"
-#include "wavelet_choice.h"
+#include "quorvane/codec/band_payload.h"
 
 namespace quorvane::codec {
 namespace {
@@ -19,25 +18,12 @@ using testing::compress_ok;
 using testing::header_of;
 using testing::test_signal;
 
-// The bands a stream of this header holds, derived as the decoder does.
-arans::BandLayout layout_of(const QuorvaneHeader& header) {
-  const auto executor = executor_for(*method_from_code(header.method));
-  std::size_t length = std::max<std::size_t>(header.sample_count, executor->filter_length());
-  arans::BandLayout layout;
-  for (unsigned level = 0; level < header.levels; ++level) {
-    const wavelet::DwtSize size = executor->dwt_size(length);
-    layout.details.push_back(size.details);
-    layout.approximations = size.approximations;
-    length = size.approximations;
-  }
-  return layout;
-}
-
 // The same coefficients behind the same header fields, coded with coder 2.
 std::vector<std::uint8_t> recoded(std::span<const std::uint8_t> deflate_stream) {
   QuorvaneHeader header = header_of(deflate_stream);
   const std::vector<std::int16_t> q = coefficients_of(deflate_stream);
-  auto payload = arans::encode_bands(q, layout_of(header));
+  auto payload = encode_band_payload(q, *method_from_code(header.method), header.sample_count,
+                                    header.levels);
   EXPECT_TRUE(payload.ok());
   header.coder = kCoderBands;
   header.payload_len = static_cast<std::uint32_t>(payload.value().size());
@@ -111,6 +97,16 @@ TEST(BandCoderStream, DamagedPayloadsFailWithTheCoderMessage) {
   auto trailing = stream;
   trailing.push_back(0x55);
   EXPECT_TRUE(same_bits(decoded(trailing), decoded(stream)));
+}
+
+TEST(BandCoderStream, EncoderEntryRefusesCoefficientsThatDoNotFit) {
+  const std::vector<std::int16_t> q(12);  // cdf53, 10 samples, 1 level: 5 + 5
+  EXPECT_EQ(encode_band_payload(std::span(q).first(10), WaveletMethod::cdf53, 10, 1).value().size(), 4u);
+  EXPECT_EQ(encode_band_payload(q, WaveletMethod::cdf53, 10, 1).error().message(),
+            "The bands of this stream hold 10 coefficients, but 12 were given");
+  EXPECT_FALSE(encode_band_payload(q, WaveletMethod::cdf53, 0, 1).ok());
+  EXPECT_FALSE(encode_band_payload(q, WaveletMethod::cdf53, 10, 0).ok());
+  EXPECT_FALSE(encode_band_payload(q, WaveletMethod::cdf53, 10, 11).ok());
 }
 
 TEST(BandCoderStream, CoderByteThreeAndAboveIsStillRefused) {
