@@ -90,7 +90,7 @@ test-sanitize-python: venv deps test-sanitize-cpp
 FUZZ_BUILD := build-fuzz
 FUZZ_TIME ?= 600
 FUZZ_RSS_MB ?= 2048
-FUZZ_TARGETS := decompress decode_stream decode_plane round_trip
+FUZZ_TARGETS := decompress decode_stream decode_plane decode_bands round_trip
 
 fuzz-deps:
 	@if ! command -v clang++-14 >/dev/null 2>&1 || ! dpkg -s libclang-rt-14-dev >/dev/null 2>&1; then \

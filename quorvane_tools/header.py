@@ -22,7 +22,7 @@ assert _LAYOUT.size == HEADER_SIZE
 
 METHOD_NAMES = {b"cf53": "cdf53", b"cf97": "cdf97", b"db04": "db4", b"sym4": "sym4"}
 METHOD_CODES = {name: code for code, name in METHOD_NAMES.items()}
-CODER_NAMES = {0: "deflate", 1: "arans"}
+CODER_NAMES = {0: "deflate", 1: "arans", 2: "bands"}
 
 
 class HeaderError(ValueError):
@@ -110,7 +110,7 @@ def parse_header(stream: bytes) -> StreamHeader:
         raise HeaderError(f"Invalid compression method '{_shown(header.method_code)}'")
     if not 6 <= header.scale <= 12:
         raise HeaderError(f"Only scaled 6..12 is supported, but it was {header.scale}")
-    if header.coder >= 2:
+    if header.coder >= 3:
         raise HeaderError(f"Unknown entropy coder {header.coder}")
     if not all(math.isfinite(value) for value in (header.min, header.max, header.mean)):
         raise HeaderError("Header is invalid")

@@ -6,6 +6,7 @@
 
 #include "quantizer.h"
 #include "quorvane/arans/arans.h"
+#include "quorvane/arans/band_coder.h"
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
@@ -51,6 +52,27 @@ CodecResult<std::vector<std::uint8_t>> decode_payload(std::span<const std::uint8
   return std::move(inflated).value();
 }
 
+// Coder 2 codes the coefficients band by band; handing them on as
+// little-endian pairs keeps one path for every coder after this point.
+CodecResult<std::vector<std::uint8_t>> decode_band_payload(std::span<const std::uint8_t> payload,
+                                                           const std::vector<wavelet::DwtSize>& sizes) {
+  arans::BandLayout layout{sizes.back().approximations, {}};
+  for (const wavelet::DwtSize& size : sizes) layout.details.push_back(size.details);
+  auto decoded = arans::decode_bands(payload, layout);
+  if (!decoded.ok()) {
+    if (decoded.error() == arans::AransError::OutOfMemory) throw std::bad_alloc();
+    return Err{failed(std::string(arans::message(decoded.error())))};
+  }
+  const std::vector<std::int16_t>& values = decoded.value();
+  std::vector<std::uint8_t> bytes(2 * values.size());
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    const auto bits = static_cast<std::uint16_t>(values[k]);
+    bytes[2 * k] = static_cast<std::uint8_t>(bits);
+    bytes[2 * k + 1] = static_cast<std::uint8_t>(bits >> 8);
+  }
+  return bytes;
+}
+
 float load_coefficient(const std::vector<std::uint8_t>& bytes, std::size_t index) {
   const auto bits = static_cast<std::uint16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
   return static_cast<float>(static_cast<std::int16_t>(bits));
@@ -71,7 +93,7 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   }
   const std::optional<WaveletMethod> method = method_from_code(header.method);
   if (!method) return Err{QuorvaneError::invalid_compression_method(header.method)};
-  if (header.coder > kCoderArans) return Err{QuorvaneError::unknown_entropy_coder(header.coder)};
+  if (header.coder > kCoderBands) return Err{QuorvaneError::unknown_entropy_coder(header.coder)};
   // No encoder writes an empty stream; refuse before any size is derived from it.
   if (header.sample_count == 0) return Err{failed("Sample count must be at least 1")};
 
@@ -94,7 +116,9 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   for (const wavelet::DwtSize& size : sizes) coefficient_count += size.details;
 
   QUORVANE_TRY(const std::vector<std::uint8_t> bytes,
-               decode_payload(payload, header.coder, 2 * coefficient_count));
+               header.coder == kCoderBands
+                   ? decode_band_payload(payload, sizes)
+                   : decode_payload(payload, header.coder, 2 * coefficient_count));
 
   if (header.scale < kMinScale || header.scale > kMaxScale) {
     return Err{failed("Supported scales only [6, 12] but it was " + std::to_string(header.scale))};

@@ -82,7 +82,7 @@ CodecResult<QuorvaneHeader> QuorvaneHeader::from_bytes(std::span<const std::uint
   if (header.scale < kMinScale || header.scale > kMaxScale) {
     return Err{QuorvaneError::unsupported_scale(header.scale)};
   }
-  if (header.coder > kCoderArans) return Err{QuorvaneError::unknown_entropy_coder(header.coder)};
+  if (header.coder > kCoderBands) return Err{QuorvaneError::unknown_entropy_coder(header.coder)};
   if (!is_finite_bits(header.min) || !is_finite_bits(header.max) || !is_finite_bits(header.mean)) {
     return Err{QuorvaneError::invalid_header()};
   }

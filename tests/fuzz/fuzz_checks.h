@@ -19,6 +19,7 @@
 
 #include "quantizer.h"
 #include "quorvane/arans/arans.h"
+#include "quorvane/arans/band_coder.h"
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
@@ -112,6 +113,37 @@ inline std::string check_decode_plane(Bytes input) {
   const std::vector<std::uint8_t> recoded = arans::encode_plane(decoded.value(), context_bits);
   auto again = arans::decode_plane(recoded, count, context_bits);
   if (!again.ok() || again.value() != decoded.value()) return "encode_plane did not round-trip";
+  return "";
+}
+
+// Band-coder inputs: byte 0 gives the number of detail bands (0..10),
+// bytes 1-2 the approximation count and two bytes per detail band its size
+// (little-endian, so at most about 720 000 values); the rest is the payload.
+// Arbitrary layouts reach shapes the codec never derives (empty bands,
+// parents shorter than half their child).
+inline std::string check_decode_bands(Bytes input) {
+  if (input.size() < 3) return "";
+  const std::size_t detail_count = input[0] % 11u;
+  if (input.size() < 3 + 2 * detail_count) return "";
+  arans::BandLayout layout{static_cast<std::size_t>(input[1] | (input[2] << 8)), {}};
+  for (std::size_t i = 0; i < detail_count; ++i) {
+    layout.details.push_back(static_cast<std::size_t>(input[3 + 2 * i] | (input[4 + 2 * i] << 8)));
+  }
+  const Bytes payload = input.subspan(3 + 2 * detail_count);
+  auto decoded = arans::decode_bands(payload, layout);
+  if (!decoded.ok()) return "";
+  std::size_t count = 0;
+  if (!layout.total(count) || decoded.value().size() != count) {
+    return "decode_bands returned " + std::to_string(decoded.value().size()) + " values for " +
+           std::to_string(count);
+  }
+  // An accepted payload ends at the encoder's initial state, so coding its
+  // values again must give exactly the same bytes.
+  auto recoded = arans::encode_bands(decoded.value(), layout);
+  if (!recoded.ok() || !std::equal(recoded.value().begin(), recoded.value().end(), payload.begin(),
+                                   payload.end())) {
+    return "an accepted band payload is not what its values encode to";
+  }
   return "";
 }
 
@@ -284,6 +316,7 @@ inline constexpr FuzzTarget kFuzzTargets[] = {
     {"decompress", check_decompress},
     {"decode_stream", check_decode_stream},
     {"decode_plane", check_decode_plane},
+    {"decode_bands", check_decode_bands},
     {"round_trip", check_round_trip},
 };
 

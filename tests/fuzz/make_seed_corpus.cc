@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_checks.h"
+#include "wavelet_choice.h"
 
 namespace {
 
@@ -43,7 +44,49 @@ std::vector<float> seed_signal(std::size_t n, std::uint32_t seed) {
 
 const char* const kMethodNames[] = {"cdf53", "cdf97", "db4", "sym4"};
 
-void write_stream_seeds(const fs::path& decompress_dir, const fs::path& stream_dir) {
+// The same coefficients as a coder-2 stream, and the band-coder seed: the
+// layout as check_decode_bands reads it, then the payload.
+void write_band_seeds(const fs::path& decompress_dir, const fs::path& bands_dir, const std::string& name,
+                      const std::vector<std::uint8_t>& arans_stream) {
+  namespace codec = quorvane::codec;
+  codec::QuorvaneHeader header = codec::QuorvaneHeader::from_bytes(arans_stream).value();
+  auto bytes = quorvane::arans::decode_stream(std::span(arans_stream).subspan(codec::HEADER_SIZE));
+  if (!bytes.ok()) return;
+  const auto executor = codec::executor_for(*codec::method_from_code(header.method));
+  std::size_t length = std::max<std::size_t>(header.sample_count, executor->filter_length());
+  quorvane::arans::BandLayout layout;
+  for (unsigned level = 0; level < header.levels; ++level) {
+    const auto size = executor->dwt_size(length);
+    layout.details.push_back(size.details);
+    layout.approximations = size.approximations;
+    length = size.approximations;
+  }
+  std::size_t count = 0;
+  if (!layout.total(count) || bytes.value().size() < 2 * count) return;
+  std::vector<std::int16_t> values(count);
+  for (std::size_t k = 0; k < count; ++k) {
+    values[k] = static_cast<std::int16_t>(bytes.value()[2 * k] | (bytes.value()[2 * k + 1] << 8));
+  }
+  const std::vector<std::uint8_t> payload = quorvane::arans::encode_bands(values, layout).value();
+  header.coder = codec::kCoderBands;
+  header.payload_len = static_cast<std::uint32_t>(payload.size());
+  std::vector<std::uint8_t> stream(codec::HEADER_SIZE);
+  header.write(std::span<std::uint8_t, codec::HEADER_SIZE>(stream.data(), codec::HEADER_SIZE));
+  stream.insert(stream.end(), payload.begin(), payload.end());
+  write_seed(decompress_dir, name + "-bands", stream);
+  if (count > 65535 * 11) return;
+  std::vector<std::uint8_t> seed{static_cast<std::uint8_t>(layout.details.size()),
+                                 static_cast<std::uint8_t>(layout.approximations),
+                                 static_cast<std::uint8_t>(layout.approximations >> 8)};
+  for (const std::size_t size : layout.details) {
+    seed.push_back(static_cast<std::uint8_t>(size));
+    seed.push_back(static_cast<std::uint8_t>(size >> 8));
+  }
+  seed.insert(seed.end(), payload.begin(), payload.end());
+  write_seed(bands_dir, name, seed);
+}
+
+void write_stream_seeds(const fs::path& decompress_dir, const fs::path& stream_dir, const fs::path& bands_dir) {
   const std::size_t lengths[] = {1, 4, 9, 19, 33, 64, 100, 257, 1000, 2600, 9000};
   for (int m = 0; m < 4; ++m) {
     for (const EntropyCoder coder : {EntropyCoder::deflate, EntropyCoder::arans}) {
@@ -64,6 +107,7 @@ void write_stream_seeds(const fs::path& decompress_dir, const fs::path& stream_d
           const std::vector<std::uint8_t> payload(stream.value().begin() + quorvane::codec::HEADER_SIZE,
                                                   stream.value().end());
           write_seed(stream_dir, name, payload);
+          write_band_seeds(decompress_dir, bands_dir, name, stream.value());
         }
       }
     }
@@ -149,10 +193,11 @@ int main(int argc, char** argv) {
   const fs::path stream_dir = root / "corpus-decode_stream";
   const fs::path plane_dir = root / "corpus-decode_plane";
   const fs::path round_trip_dir = root / "corpus-round_trip";
-  for (const fs::path& dir : {decompress_dir, stream_dir, plane_dir, round_trip_dir}) {
+  const fs::path bands_dir = root / "corpus-decode_bands";
+  for (const fs::path& dir : {decompress_dir, stream_dir, plane_dir, round_trip_dir, bands_dir}) {
     fs::create_directories(dir);
   }
-  write_stream_seeds(decompress_dir, stream_dir);
+  write_stream_seeds(decompress_dir, stream_dir, bands_dir);
   write_plane_seeds(plane_dir);
   write_round_trip_seeds(round_trip_dir);
   std::printf("wrote %d seed files under %s\n", written, root.c_str());

@@ -289,7 +289,7 @@ def _error_path_streams():
         ("tag", good[:6] + b"f4" + good[8:], "Invalid compression method 'f4'"),
         ("method", with_header(good, method=b"zz99"), "Invalid compression method 'zz99'"),
         ("scale", with_header(good, scale=13), "Only scaled 6..12 is supported, but it was 13"),
-        ("coder", with_header(good, coder=2), "Unknown entropy coder 2"),
+        ("coder", with_header(good, coder=3), "Unknown entropy coder 3"),
         ("non-finite", with_header(good, min=float("inf")), "Header is invalid"),
         ("too many samples", with_header(good, sample_count=2**31),
          "Can't decompress data, reason: Can't decompress data bigger than 2147483647"),

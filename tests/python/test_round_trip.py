@@ -183,7 +183,7 @@ GOOD = compress_signal(smooth_signal(300))
         (_patched(GOOD, 6, b"f4"), "Invalid compression method 'f4'"),
         (_patched(GOOD, 8, b"wxyz"), "Invalid compression method 'wxyz'"),
         (_patched(GOOD, 13, b"\x0d"), "Only scaled 6..12 is supported, but it was 13"),
-        (_patched(GOOD, 14, b"\x02"), "Unknown entropy coder 2"),
+        (_patched(GOOD, 14, b"\x03"), "Unknown entropy coder 3"),
         (_patched(GOOD, 20, struct.pack("<f", float("inf"))), "Header is invalid"),
     ],
 )

@@ -46,7 +46,7 @@ DAMAGE = {
     "method": _damaged(8, b"zzzz"),
     "scale_low": _damaged(13, b"\x05"),
     "scale_high": _damaged(13, b"\x0d"),
-    "coder": _damaged(14, b"\x02"),
+    "coder": _damaged(14, b"\x03"),
     "min_inf": _damaged(20, struct.pack("<f", float("inf"))),
     "max_nan": _damaged(24, struct.pack("<f", float("nan"))),
     "mean_inf": _damaged(28, struct.pack("<f", float("-inf"))),

@@ -91,7 +91,7 @@ TEST(QuorvaneHeaderFromBytes, FailsInCheckOrder) {
        "Invalid compression method 'zz99'"},
       {"scale 5", [](auto& b) { b[13] = 5; }, "Only scaled 6..12 is supported, but it was 5"},
       {"scale 13", [](auto& b) { b[13] = 13; }, "Only scaled 6..12 is supported, but it was 13"},
-      {"coder 2", [](auto& b) { b[14] = 2; }, "Unknown entropy coder 2"},
+      {"coder 3", [](auto& b) { b[14] = 3; }, "Unknown entropy coder 3"},
       {"min +inf", [](auto& b) { put_f32(b, 20, 0x7F800000); }, "Header is invalid"},
       {"max NaN", [](auto& b) { put_f32(b, 24, 0x7FC00000); }, "Header is invalid"},
       {"mean -inf", [](auto& b) { put_f32(b, 28, 0xFF800000); }, "Header is invalid"},

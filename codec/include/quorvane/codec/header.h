@@ -17,6 +17,8 @@ inline constexpr std::size_t HEADER_SIZE = 52;
 
 inline constexpr std::uint8_t kCoderDeflate = 0;
 inline constexpr std::uint8_t kCoderArans = 1;
+// Opt-in: never written by default (docs/format.md).
+inline constexpr std::uint8_t kCoderBands = 2;
 
 // One member per header field, in stream order and of the same width.
 struct QuorvaneHeader {

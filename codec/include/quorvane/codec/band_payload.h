@@ -1,0 +1,24 @@
+// The entry for encoders that write coder-2 streams (coder id 2, opt-in; see
+// docs/format.md): the payload of a coefficient vector, coded with the bands
+// the decoder will derive from the same header fields.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "quorvane/codec/error.h"
+#include "quorvane/codec/options.h"
+
+namespace quorvane::codec {
+
+// `coefficients` in stream layout (coarsest approximation, then the detail
+// bands finest first) of a stream whose header says `method`,
+// `sample_count` and `levels`. Fails with CompressionFailed when the vector
+// does not hold exactly the values those bands need.
+CodecResult<std::vector<std::uint8_t>> encode_band_payload(std::span<const std::int16_t> coefficients,
+                                                           WaveletMethod method,
+                                                           std::uint32_t sample_count,
+                                                           std::uint8_t levels);
+
+}  // namespace quorvane::codec
