@@ -24,7 +24,9 @@ docs/trailer-format.md, which the stream decoder ignores:
       zarr.create_array(store, ..., serializer=zarr3_codec.Quorvane(),
                         compressors=[zarr.codecs.Crc32cCodec()])
 
-  (Zarr format 2 takes a single compressor, so nothing can follow it there.)
+  Zarr format 2 takes a single compressor, so nothing can follow it there;
+  `Quorvane(checksum=True)` writes the trailer, and so a CRC-32, on every
+  chunk instead.
 
 Chunks written before the trailer existed (float64 chunks ending in "QVf8")
 still decode.
@@ -55,21 +57,34 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
 
     Parameters are those of `quorvane.QuorvCompressionOptions`: `method`
     ("cdf97", "cdf53", "db4", "sym4"), `scale` (6..12), `cutoff` ("low",
-    "medium", "high") and `coder` ("auto", "deflate", "arans").
+    "medium", "high") and `coder` ("auto", "deflate", "arans"). With
+    `checksum=True` every chunk carries the trailer and so a CRC-32 (16
+    bytes a chunk; the way to checksum float32 chunks in Zarr format 2).
     """
 
     codec_id = "quorvane"
 
-    def __init__(self, method: str = "cdf97", scale: int = 11, cutoff: str = "low", coder: str = "auto") -> None:
+    def __init__(self, method: str = "cdf97", scale: int = 11, cutoff: str = "low", coder: str = "auto",
+                 checksum: bool = False) -> None:
         choice = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder)
+        if not isinstance(checksum, bool):
+            raise TypeError(f"checksum must be True or False, got {type(checksum).__name__}")
         self.method = choice.method
         self.scale = choice.scale
         self.cutoff = choice.cutoff
         self.coder = choice.coder
+        if checksum:
+            # In the configuration only when on, so existing metadata is unchanged.
+            self.checksum = True
+        self._checksum = checksum
         self._options = choice.to_quorvane()
 
     def __getstate__(self) -> Dict[str, Any]:  # the extension's options object does not pickle
-        return {"method": self.method, "scale": self.scale, "cutoff": self.cutoff, "coder": self.coder}
+        state: Dict[str, Any] = {"method": self.method, "scale": self.scale, "cutoff": self.cutoff,
+                                 "coder": self.coder}
+        if self._checksum:
+            state["checksum"] = True
+        return state
 
     def __setstate__(self, state: Dict[str, Any]) -> None:
         state = dict(state)
@@ -84,7 +99,7 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
             raise ValueError("the quorvane codec cannot compress an empty chunk")
         native = np.dtype(np.float64 if array.dtype.itemsize == 8 else np.float32)
         samples = np.ascontiguousarray(array.reshape(-1, order="A"), dtype=native)
-        return encode_signal(samples, self._options)
+        return encode_signal(samples, self._options, always_trailer=self._checksum)
 
     def decode(self, buf: Any, out: Optional[Any] = None) -> Any:
         restored: npt.NDArray[Any] = decode_signal(ensure_bytes(buf))[0]

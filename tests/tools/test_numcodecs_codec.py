@@ -176,3 +176,20 @@ def test_ten_percent_nan_costs_about_what_the_finite_part_does():
     with_nan = len(Quorvane().encode(holes))
     finite_part = len(Quorvane().encode(chunk[~missing]))
     assert with_nan < 1.2 * finite_part
+
+
+def test_checksum_option_puts_a_crc_on_every_chunk():
+    codec = Quorvane(scale=10, checksum=True)
+    assert codec.get_config() == {"id": "quorvane", "method": "cdf97", "scale": 10, "cutoff": "low",
+                                  "coder": "auto", "checksum": True}
+    assert "checksum" not in Quorvane().get_config()
+    clone = pickle.loads(pickle.dumps(codec))
+    assert clone == codec and numcodecs.get_codec(codec.get_config()) == codec
+    encoded = codec.encode(CHIRP[:1000])
+    assert read_trailer(encoded).checksummed
+    damaged = bytearray(encoded)
+    damaged[100] ^= 1
+    with pytest.raises(ValueError, match="checksum mismatch"):
+        codec.decode(bytes(damaged))
+    with pytest.raises(TypeError, match="checksum must be True or False"):
+        Quorvane(checksum="yes")
