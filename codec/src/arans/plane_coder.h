@@ -1,51 +1,45 @@
-// The plane decoder in a form that writes through a callback, so that the
-// stream decoder can place bytes straight where they belong.
+// The plane decoder as a step-by-step object, so that the stream decoder can
+// run both planes side by side and place their bytes straight where they
+// belong.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "probability_model.h"
 #include "quorvane/arans/arans.h"
+#include "rans_primitives.h"
 
 namespace quorvane::arans {
 
-// Decodes `count` bytes, handing each to sink(index, byte). Fails with
-// Truncated when the coded plane runs out; never reads past it.
-template <class Sink>
-Status<AransError> decode_plane_into(std::span<const std::uint8_t> coded, std::size_t count,
-                                     unsigned context_bits, Sink&& sink) {
-  if (count == 0) return {};
-  if (coded.size() < 4) return Err{AransError::Truncated};
-  ProbabilityModel model(context_bits);
-  std::uint32_t x = static_cast<std::uint32_t>(coded[0]) | (static_cast<std::uint32_t>(coded[1]) << 8) |
-                    (static_cast<std::uint32_t>(coded[2]) << 16) |
-                    (static_cast<std::uint32_t>(coded[3]) << 24);
-  std::size_t position = 4;
-  std::uint8_t previous = 0;
-  // One decision: the bit from the state, then the state moved past it.
-  // Returns false when the plane runs out of words.
-  const auto decode_bit = [&](std::uint32_t p, unsigned& bit) {
-    const std::uint32_t slot = x & (kProbabilityTotal - 1);
-    bit = slot >= p ? 1u : 0u;
-    // Chosen without a branch: the bits are close to random.
-    const std::uint32_t one_mask = 0u - bit;
-    const std::uint32_t frequency = p + (one_mask & (kProbabilityTotal - 2u * p));
-    const std::uint32_t start = p & one_mask;
-    // Cannot overflow: frequency <= 4095 and x >> 12 < 2^20.
-    x = frequency * (x >> kProbabilityBits) + slot - start;
-    // A loop, not a single step: a crafted initial state may start far
-    // below the bound.
-    while (x < kStateLowerBound) {
-      if (coded.size() - position < 2) return false;
-      x = (x << 16) | static_cast<std::uint32_t>(coded[position]) |
-          (static_cast<std::uint32_t>(coded[position + 1]) << 8);
-      position += 2;
+class PlaneDecoder {
+ public:
+  // `coded` must hold at least the 4 bytes of the initial state.
+  PlaneDecoder(std::span<const std::uint8_t> coded, unsigned context_bits)
+      : model_(context_bits),
+        x_(static_cast<std::uint32_t>(coded[0]) | (static_cast<std::uint32_t>(coded[1]) << 8) |
+           (static_cast<std::uint32_t>(coded[2]) << 16) | (static_cast<std::uint32_t>(coded[3]) << 24)),
+        position_(coded.data() + 4),
+        end_(coded.data() + coded.size()) {}
+
+  // Decodes the next byte into `byte`; false when the plane runs out of
+  // words, in which case the decoder must not be used again.
+  bool next(std::uint8_t& byte) {
+    // A normalised state needs at most one word per decision, so with eight
+    // words left the byte cannot run out and its refills need no checks.
+    if (x_ >= kStateLowerBound && end_ - position_ >= 16) {
+      byte = next_unchecked();
+      return true;
     }
-    return true;
-  };
-  for (std::size_t i = 0; i < count; ++i) {
-    std::uint16_t* tree = &model.probability(model.context_base(previous));
+    return next_checked(byte);
+  }
+
+ private:
+  std::uint8_t next_unchecked() {
+    std::uint16_t* tree = &model_.probability(model_.context_base(previous_));
+    std::uint32_t x = x_;
+    const std::uint8_t* position = position_;
     std::uint32_t node = 1;
     std::uint32_t p = tree[1];
     for (int b = 0; b < 8; ++b) {
@@ -54,16 +48,45 @@ Status<AransError> decode_plane_into(std::span<const std::uint8_t> coded, std::s
       // decisions. The last bit has no children in this tree.
       const std::uint32_t left = b < 7 ? tree[2 * node] : 0u;
       const std::uint32_t right = b < 7 ? tree[2 * node + 1] : 0u;
-      unsigned bit;
-      if (!decode_bit(p, bit)) return Err{AransError::Truncated};
-      ProbabilityModel::update(tree[node], bit);
+      const std::uint32_t bit = decode_step(x, p);
+      refill_unchecked(x, position);
+      tree[node] = static_cast<std::uint16_t>(adapted_probability(p, bit));
       node = node * 2 + bit;
       p = bit ? right : left;
     }
-    previous = static_cast<std::uint8_t>(node - 256);
-    sink(i, previous);
+    x_ = x;
+    position_ = position;
+    previous_ = static_cast<std::uint8_t>(node - 256);
+    return previous_;
   }
-  return {};
-}
+
+  bool next_checked(std::uint8_t& byte) {
+    std::uint16_t* tree = &model_.probability(model_.context_base(previous_));
+    std::uint32_t node = 1;
+    for (int b = 0; b < 8; ++b) {
+      const std::uint32_t p = tree[node];
+      const std::uint32_t bit = decode_step(x_, p);
+      // A loop, not a single step: a crafted initial state may start far
+      // below the bound.
+      while (x_ < kStateLowerBound) {
+        if (end_ - position_ < 2) return false;
+        x_ = (x_ << 16) | static_cast<std::uint32_t>(position_[0]) |
+             (static_cast<std::uint32_t>(position_[1]) << 8);
+        position_ += 2;
+      }
+      tree[node] = static_cast<std::uint16_t>(adapted_probability(p, bit));
+      node = node * 2 + bit;
+    }
+    previous_ = static_cast<std::uint8_t>(node - 256);
+    byte = previous_;
+    return true;
+  }
+
+  ProbabilityModel model_;
+  std::uint32_t x_;
+  const std::uint8_t* position_;
+  const std::uint8_t* end_;
+  std::uint8_t previous_ = 0;
+};
 
 }  // namespace quorvane::arans

@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <stdexcept>
 
 #include "plane_coder.h"
+#include "plane_encoder.h"
 #include "quorvane/arans/arans.h"
 
 namespace quorvane::arans {
@@ -42,15 +44,13 @@ std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
   const std::size_t n = input.size();
   if (n <= kMaxRawLength) return std::vector<std::uint8_t>(input.begin(), input.end());
 
+  // Plane A is the bytes at even positions, plane B those at odd positions,
+  // both read in place.
   const std::size_t h = n >> 1;
-  std::vector<std::uint8_t> even(h), odd(h);
-  for (std::size_t k = 0; k < h; ++k) {
-    even[k] = input[2 * k];
-    odd[k] = input[2 * k + 1];
-  }
   const unsigned context_bits = n < kWideContextFrom ? 3 : 8;
-  const std::vector<std::uint8_t> coded_even = encode_plane(even, context_bits);
-  const std::vector<std::uint8_t> coded_odd = encode_plane(odd, context_bits);
+  const auto coded = encode_planes<2>({input.data(), input.data() + 1}, 2, h, context_bits);
+  const std::span<const std::uint8_t> coded_even = coded[0].bytes();
+  const std::span<const std::uint8_t> coded_odd = coded[1].bytes();
 
   std::vector<std::uint8_t> out;
   out.reserve(coded_even.size() + coded_odd.size() + 16);
@@ -89,26 +89,37 @@ AransResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_
   const std::span<const std::uint8_t> coded_odd =
       stream.subspan(static_cast<std::size_t>(even_end), length - trailing - even_end);
 
-  // One output buffer only. It grows while the even plane decodes, so a
-  // stream that declares many pairs but cannot supply them fails before
-  // memory for all of them is taken; once that plane has proven itself, its
-  // bytes are spread to the even positions and the odd plane is decoded
-  // straight into the gaps.
   std::vector<std::uint8_t> out;
+  if (pairs > 0) {
+    if (coded_even.size() < 4 || coded_odd.size() < 4) return Err{AransError::Truncated};
+    try {
+      // Both planes decode side by side, their bytes going straight to their
+      // positions. The buffer grows with the pairs actually decoded, so a
+      // stream that declares many pairs but cannot supply them fails before
+      // memory for all of them is taken. Either plane running out is
+      // Truncated, the same error whichever plane it is.
+      std::size_t room = std::min(pairs, (coded_even.size() + coded_odd.size()) * 8 + 1024);
+      out.resize(2 * room + (room == pairs ? trailing : 0));
+      PlaneDecoder even(coded_even, context_bits);
+      PlaneDecoder odd(coded_odd, context_bits);
+      for (std::size_t k = 0; k < pairs; ++k) {
+        if (k == room) {
+          room = std::min(pairs, 2 * room);
+          out.resize(2 * room + (room == pairs ? trailing : 0));
+        }
+        if (!even.next(out[2 * k]) || !odd.next(out[2 * k + 1])) return Err{AransError::Truncated};
+      }
+    } catch (const std::bad_alloc&) {
+      return Err{AransError::OutOfMemory};
+    } catch (const std::length_error&) {
+      return Err{AransError::OutOfMemory};
+    }
+  }
   try {
-    out.reserve(std::min<std::size_t>(pairs, coded_even.size() * 8 + 1024));
-    QUORVANE_TRY_STATUS(decode_plane_into(coded_even, pairs, context_bits,
-                                          [&out](std::size_t, std::uint8_t b) { out.push_back(b); }));
     out.resize(2 * pairs + trailing);
   } catch (const std::bad_alloc&) {
     return Err{AransError::OutOfMemory};
-  } catch (const std::length_error&) {
-    return Err{AransError::OutOfMemory};
   }
-  // Backwards, so that no even byte is overwritten before it has moved.
-  for (std::size_t k = pairs; k-- > 0;) out[2 * k] = out[k];
-  QUORVANE_TRY_STATUS(decode_plane_into(coded_odd, pairs, context_bits,
-                                        [&out](std::size_t k, std::uint8_t b) { out[2 * k + 1] = b; }));
   if (trailing) out[2 * pairs] = stream[length - 1];
   return out;
 }

@@ -1,0 +1,107 @@
+// The arithmetic of one binary rANS decision, shared by the plane encoder and
+// decoder: the probability update without clamps, the division by a
+// frequency through a reciprocal, and the encoder and decoder steps with
+// their renormalisation, all without branches on the data.
+//
+// The encoder writes back to front: a coded plane is built downwards from
+// the end of a buffer, so that it already reads in decoding order and needs
+// no reversal.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "probability_model.h"
+
+namespace quorvane::arans {
+
+// The model's update for probabilities reachable from the initial 2048.
+// From 2048 the entries only ever take values within 15..4081: the step up
+// is 0 at 4081 and the step down is 0 at 15. There ProbabilityModel::update's
+// clamps to 1..4095 never act, so they are left out of the inner loops.
+inline std::uint32_t adapted_probability(std::uint32_t p, std::uint32_t bit) {
+  const std::uint32_t up = p + ((kProbabilityTotal - p) >> 4);
+  const std::uint32_t down = p - (p >> 4);
+  return bit ? down : up;
+}
+
+// The frequency of a decision with probability p (of a 0 bit) and its bit:
+// p for 0, 4096 - p for 1; the interval starts at 0 for 0 and at p for 1.
+struct Interval {
+  std::uint32_t frequency;
+  std::uint32_t start;
+};
+
+inline Interval interval_of(std::uint32_t p, std::uint32_t bit) {
+  const std::uint32_t one_mask = 0u - bit;
+  return {p + (one_mask & (kProbabilityTotal - 2 * p)), p & one_mask};
+}
+
+// x div f for a 32-bit x without a hardware division, which would sit on the
+// coder's serial chain: floor(2x * ceil(2^63 / f) / 2^64). The product
+// overshoots x / f by less than x / 2^63 < 2^-31, and the fraction of x / f
+// is at most 1 - 1/f with f < 4096, so the floor is the exact quotient for
+// every f from 1 to 4095.
+__extension__ typedef unsigned __int128 WideProduct;
+
+inline constexpr std::array<std::uint64_t, kProbabilityTotal> kFrequencyReciprocals = [] {
+  std::array<std::uint64_t, kProbabilityTotal> table{};
+  for (std::uint64_t f = 1; f < kProbabilityTotal; ++f) {
+    table[f] = ((std::uint64_t{1} << 63) + f - 1) / f;
+  }
+  return table;
+}();
+
+inline std::uint32_t divide_by_frequency(std::uint32_t x, std::uint32_t frequency) {
+  const WideProduct product =
+      static_cast<WideProduct>(std::uint64_t{x} << 1) * kFrequencyReciprocals[frequency];
+  return static_cast<std::uint32_t>(product >> 64);
+}
+
+// One encoder step, back to front. The state first sheds 16 bits when coding
+// would carry it past 2^32 (x >= frequency * 2^20); the word is stored below
+// `front` in any case and kept only if it was due, so `front` needs two
+// bytes of room before every step. Then x becomes
+// (x div f) * 4096 + (x mod f) + start = x + (x div f) * (4096 - f) + start.
+inline void encode_step(std::uint32_t& x, std::uint8_t*& front, Interval interval) {
+  const bool shed = x >= (interval.frequency << 20);
+  front[-2] = static_cast<std::uint8_t>(x);
+  front[-1] = static_cast<std::uint8_t>(x >> 8);
+  front -= shed ? 2 : 0;
+  const std::uint32_t normalised = shed ? x >> 16 : x;
+  const std::uint32_t quotient = divide_by_frequency(normalised, interval.frequency);
+  x = normalised + quotient * (kProbabilityTotal - interval.frequency) + interval.start;
+}
+
+// The final state in front of the words, least significant byte first.
+inline void write_final_state(std::uint32_t x, std::uint8_t*& front) {
+  front -= 4;
+  front[0] = static_cast<std::uint8_t>(x);
+  front[1] = static_cast<std::uint8_t>(x >> 8);
+  front[2] = static_cast<std::uint8_t>(x >> 16);
+  front[3] = static_cast<std::uint8_t>(x >> 24);
+}
+
+// One decoder step for a decision of probability p: the bit from the low 12
+// bits of the state, then the state moved past it. Cannot overflow:
+// frequency <= 4095 and x >> 12 < 2^20.
+inline std::uint32_t decode_step(std::uint32_t& x, std::uint32_t p) {
+  const std::uint32_t slot = x & (kProbabilityTotal - 1);
+  const std::uint32_t bit = slot >= p ? 1u : 0u;
+  const Interval interval = interval_of(p, bit);
+  x = interval.frequency * (x >> kProbabilityBits) + slot - interval.start;
+  return bit;
+}
+
+// Refills a decoder state that fell below 2^16 from the next little-endian
+// word, without a branch. Valid only when the state was at least 2^16 before
+// the step, so that one word always suffices (x >= frequency * 16 after the
+// step), and when two bytes are readable at `position`.
+inline void refill_unchecked(std::uint32_t& x, const std::uint8_t*& position) {
+  const std::uint32_t word = static_cast<std::uint32_t>(position[0]) | (static_cast<std::uint32_t>(position[1]) << 8);
+  const bool low = x < kStateLowerBound;
+  x = low ? (x << 16) | word : x;
+  position += low ? 2 : 0;
+}
+
+}  // namespace quorvane::arans
