@@ -4,11 +4,13 @@
 // decoded back to the coefficient bytes; encode_stream and decode_stream then
 // run on those bytes, on their own and tiled to about 2x10^6 and 2x10^7 bytes
 // (10^6 and 10^7 samples). Reports the median of the repetitions as ns per
-// coefficient byte and as cycles per binary decision (eight per byte, cycles
-// from the time-stamp counter), plus a checksum of the coded bytes so that
-// two builds can be compared for identical output.
+// coefficient byte and as cycles per binary decision (eight per byte). Time
+// is the thread's CPU time, which on a shared machine is steadier than wall
+// time; cycles are that time at the time-stamp counter's rate. A checksum of
+// the coded bytes lets two builds be compared for identical output.
 //
-//   arans_bench [corpus directory] [repetitions]
+//   arans_bench [corpus directory] [repetitions] [name filter]
+#include <time.h>
 #include <x86intrin.h>
 
 #include <algorithm>
@@ -65,32 +67,46 @@ std::uint64_t fnv1a(const Bytes& bytes) {
   return h;
 }
 
-struct Timing {
-  double ns = 0;
-  double cycles = 0;
-};
+double thread_cpu_ns() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
+}
+
+// Time-stamp counter ticks per nanosecond, measured once against the clock.
+double tsc_per_ns() {
+  const auto t0 = std::chrono::steady_clock::now();
+  const std::uint64_t c0 = __rdtsc();
+  while (std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(200)) {
+  }
+  const std::uint64_t c1 = __rdtsc();
+  const auto t1 = std::chrono::steady_clock::now();
+  return static_cast<double>(c1 - c0) / std::chrono::duration<double, std::nano>(t1 - t0).count();
+}
+
+const double g_tsc_per_ns = tsc_per_ns();
 
 template <class F>
-Timing median_of(int repetitions, F&& run) {
-  std::vector<Timing> all;
+double median_ns(int repetitions, F&& run) {
+  std::vector<double> all;
   for (int r = 0; r < repetitions; ++r) {
-    const auto t0 = std::chrono::steady_clock::now();
-    const std::uint64_t c0 = __rdtsc();
+    const double t0 = thread_cpu_ns();
     run();
-    const std::uint64_t c1 = __rdtsc();
-    const auto t1 = std::chrono::steady_clock::now();
-    all.push_back({std::chrono::duration<double, std::nano>(t1 - t0).count(), static_cast<double>(c1 - c0)});
+    all.push_back(thread_cpu_ns() - t0);
   }
-  std::sort(all.begin(), all.end(), [](const Timing& a, const Timing& b) { return a.ns < b.ns; });
+  std::sort(all.begin(), all.end());
   return all[all.size() / 2];
 }
 
+std::string g_filter;
+
 void bench(const std::string& name, const Bytes& input, int repetitions) {
+  if (name.find(g_filter) == std::string::npos) return;
   Bytes coded;
-  const Timing encode = median_of(repetitions, [&] { coded = quorvane::arans::encode_stream(input); });
+  const double encode = median_ns(repetitions, [&] { coded = quorvane::arans::encode_stream(input); });
   Bytes decoded;
   bool ok = true;
-  const Timing decode = median_of(repetitions, [&] {
+  const double decode = median_ns(repetitions, [&] {
     auto result = quorvane::arans::decode_stream(coded);
     ok = ok && result.ok();
     if (result.ok()) decoded = std::move(result.value());
@@ -98,8 +114,8 @@ void bench(const std::string& name, const Bytes& input, int repetitions) {
   ok = ok && decoded == input;
   const double n = static_cast<double>(input.size());
   std::printf("%-28s %10zu %8.1f%%  enc %7.2f ns/B %6.2f cyc/dec  dec %7.2f ns/B %6.2f cyc/dec  %016llx %s\n",
-              name.c_str(), input.size(), 100.0 * static_cast<double>(coded.size()) / n, encode.ns / n,
-              encode.cycles / (8 * n), decode.ns / n, decode.cycles / (8 * n),
+              name.c_str(), input.size(), 100.0 * static_cast<double>(coded.size()) / n, encode / n,
+              encode * g_tsc_per_ns / (8 * n), decode / n, decode * g_tsc_per_ns / (8 * n),
               static_cast<unsigned long long>(fnv1a(coded)), ok ? "ok" : "MISMATCH");
 }
 
@@ -114,13 +130,14 @@ Bytes tiled(const Bytes& bytes, std::size_t length) {
 int main(int argc, char** argv) {
   const std::filesystem::path corpus = argc > 1 ? argv[1] : "/work/shared/corpus";
   const int repetitions = argc > 2 ? std::atoi(argv[2]) : 7;
+  g_filter = argc > 3 ? argv[3] : "";
   std::vector<std::filesystem::path> files;
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
     if (entry.path().extension() == ".npy") files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
-  std::printf("%-28s %10s %9s  (medians of %d runs; cycles from the TSC)\n", "payload", "bytes", "coded",
-              repetitions);
+  std::printf("%-28s %10s %9s  (medians of %d runs, thread CPU time; %.2f GHz TSC)\n", "payload", "bytes",
+              "coded", repetitions, g_tsc_per_ns);
   Bytes speech, ecg;
   for (const auto& file : files) {
     const Bytes bytes = coefficient_bytes(load_npy(file));

@@ -79,11 +79,13 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
     std::array<std::uint8_t, Planes> previous{};
     std::uint16_t* d = decisions.get();
     for (std::size_t k = 0; k < count; ++k) {
+#pragma GCC unroll 2
       for (std::size_t j = 0; j < Planes; ++j) {
         const std::uint32_t byte = sources[j][k * stride];
         std::uint16_t* tree = &models[j].probability(models[j].context_base(previous[j]));
         // The node of each bit is known from the byte itself: the bits above
         // it with a leading 1.
+#pragma GCC unroll 8
         for (unsigned b = 0; b < 8; ++b) {
           const std::uint32_t node = (byte | 0x100u) >> (8 - b);
           const std::uint32_t bit = (byte >> (7 - b)) & 1u;
@@ -107,8 +109,10 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
       coded[j].reserve_front(kRoomPerByte);
       front[j] = coded[j].front();
     }
-    for (unsigned b = 8; b-- > 0;) {
+#pragma GCC unroll 8
+    for (unsigned b = 0; b < 8; ++b) {
       d -= Planes;
+#pragma GCC unroll 2
       for (std::size_t j = 0; j < Planes; ++j) {
         encode_step(x[j], front[j], interval_of(d[j] & 0x0FFFu, d[j] >> 15));
       }
