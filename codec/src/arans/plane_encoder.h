@@ -43,6 +43,9 @@ class BackwardBuffer {
     front_ = grown_front;
   }
 
+  // The lowest front that still leaves `bytes` of room below it.
+  std::uint8_t* lowest_front(std::size_t bytes) const { return buffer_.get() + bytes; }
+
   std::size_t size() const { return static_cast<std::size_t>(buffer_.get() + capacity_ - front_); }
   std::span<const std::uint8_t> bytes() const { return {front_, size()}; }
 
@@ -99,27 +102,39 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
     }
   }
 
-  // Coding pass, backward from the last decision.
+  // Coding pass, backward from the last decision. Each plane's state and
+  // front live in locals; the buffer is consulted only when a byte's eight
+  // steps might not fit below the front.
   std::array<std::uint32_t, Planes> x;
   x.fill(kStateLowerBound);
-  std::array<std::uint8_t*, Planes> front;
+  std::array<std::uint8_t*, Planes> front, limit;
+  for (std::size_t j = 0; j < Planes; ++j) {
+    front[j] = coded[j].front();
+    limit[j] = coded[j].lowest_front(kRoomPerByte);
+  }
   const std::uint16_t* d = decisions.get() + count * 8 * Planes;
   for (std::size_t k = count; k-- > 0;) {
-    for (std::size_t j = 0; j < Planes; ++j) {
-      coded[j].reserve_front(kRoomPerByte);
-      front[j] = coded[j].front();
-    }
-#pragma GCC unroll 8
-    for (unsigned b = 0; b < 8; ++b) {
-      d -= Planes;
 #pragma GCC unroll 2
-      for (std::size_t j = 0; j < Planes; ++j) {
-        encode_step(x[j], front[j], interval_of(d[j] & 0x0FFFu, d[j] >> 15));
+    for (std::size_t j = 0; j < Planes; ++j) {
+      if (front[j] < limit[j]) [[unlikely]] {
+        coded[j].front() = front[j];
+        coded[j].reserve_front(kRoomPerByte);
+        front[j] = coded[j].front();
+        limit[j] = coded[j].lowest_front(kRoomPerByte);
       }
     }
-    for (std::size_t j = 0; j < Planes; ++j) coded[j].front() = front[j];
+    d -= 8 * Planes;
+#pragma GCC unroll 8
+    for (unsigned b = 8; b > 0; --b) {
+#pragma GCC unroll 2
+      for (std::size_t j = 0; j < Planes; ++j) {
+        const std::uint32_t decision = d[(b - 1) * Planes + j];
+        encode_step(x[j], front[j], interval_of(decision & 0x0FFFu, decision >> 15));
+      }
+    }
   }
   for (std::size_t j = 0; j < Planes; ++j) {
+    coded[j].front() = front[j];
     coded[j].reserve_front(4);
     write_final_state(x[j], coded[j].front());
   }

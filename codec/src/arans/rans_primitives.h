@@ -10,7 +10,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "probability_model.h"
 
@@ -46,6 +48,17 @@ inline Interval interval_of(std::uint32_t p, std::uint32_t bit) {
   return {p + (one_mask & (kProbabilityTotal - 2 * p)), p & one_mask};
 }
 
+// The low 16 bits of `value` at `to`, least significant byte first.
+inline void store_le16(std::uint8_t* to, std::uint32_t value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const auto word = static_cast<std::uint16_t>(value);
+    std::memcpy(to, &word, 2);
+  } else {
+    to[0] = static_cast<std::uint8_t>(value);
+    to[1] = static_cast<std::uint8_t>(value >> 8);
+  }
+}
+
 // x div f for a 32-bit x without a hardware division, which would sit on the
 // coder's serial chain: floor(2x * ceil(2^63 / f) / 2^64). The product
 // overshoots x / f by less than x / 2^63 < 2^-31, and the fraction of x / f
@@ -77,8 +90,7 @@ inline void encode_step(std::uint32_t& x, std::uint8_t*& front, Interval interva
   // predicted branch keeps the comparison off the state's chain (measured
   // faster than the branch-free form on every payload tried).
   const bool shed = x >= (interval.frequency << 20);
-  front[-2] = static_cast<std::uint8_t>(x);
-  front[-1] = static_cast<std::uint8_t>(x >> 8);
+  store_le16(front - 2, x);
   front -= shed ? 2 : 0;
   const std::uint32_t normalised = shed ? x >> 16 : x;
   const std::uint32_t quotient = divide_by_frequency(normalised, interval.frequency);
