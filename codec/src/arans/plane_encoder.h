@@ -71,21 +71,26 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
   }(std::make_index_sequence<Planes>{});
   if (count == 0) return coded;
 
-  // Model pass, forward. Decision d of byte k of plane j is stored at
-  // ((k * 8) + d) * Planes + j: the probability before its update in the low
-  // 12 bits and the bit in bit 15.
+  // Model pass, forward. The eight decisions of byte k of plane j are stored
+  // at (k * Planes + j) * 8 onwards: the probability before its update in the
+  // low 12 bits and the bit in bit 15.
   auto decisions = std::make_unique_for_overwrite<std::uint16_t[]>(count * 8 * Planes);
   {
     std::array<ProbabilityModel, Planes> models = [&]<std::size_t... J>(std::index_sequence<J...>) {
       return std::array<ProbabilityModel, Planes>{((void)J, ProbabilityModel(context_bits))...};
     }(std::make_index_sequence<Planes>{});
-    std::array<std::uint8_t, Planes> previous{};
+    std::array<std::uint16_t*, Planes> tables;
+    std::array<const std::uint8_t*, Planes> source = sources;
+    for (std::size_t j = 0; j < Planes; ++j) tables[j] = &models[j].probability(0);
+    const unsigned context_shift = 8 - context_bits;
+    std::array<std::uint32_t, Planes> previous{};
     std::uint16_t* d = decisions.get();
     for (std::size_t k = 0; k < count; ++k) {
 #pragma GCC unroll 2
       for (std::size_t j = 0; j < Planes; ++j) {
-        const std::uint32_t byte = sources[j][k * stride];
-        std::uint16_t* tree = &models[j].probability(models[j].context_base(previous[j]));
+        const std::uint32_t byte = *source[j];
+        source[j] += stride;
+        std::uint16_t* tree = tables[j] + ((previous[j] >> context_shift) << 8);
         // The node of each bit is known from the byte itself: the bits above
         // it with a leading 1.
 #pragma GCC unroll 8
@@ -93,12 +98,12 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
           const std::uint32_t node = (byte | 0x100u) >> (8 - b);
           const std::uint32_t bit = (byte >> (7 - b)) & 1u;
           const std::uint32_t p = tree[node];
-          d[b * Planes + j] = static_cast<std::uint16_t>(p | (bit << 15));
+          d[b] = static_cast<std::uint16_t>(p | (bit << 15));
           tree[node] = static_cast<std::uint16_t>(adapted_probability(p, bit));
         }
-        previous[j] = static_cast<std::uint8_t>(byte);
+        d += 8;
+        previous[j] = byte;
       }
-      d += 8 * Planes;
     }
   }
 
@@ -128,7 +133,7 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
     for (unsigned b = 8; b > 0; --b) {
 #pragma GCC unroll 2
       for (std::size_t j = 0; j < Planes; ++j) {
-        const std::uint32_t decision = d[(b - 1) * Planes + j];
+        const std::uint32_t decision = d[j * 8 + (b - 1)];
         encode_step(x[j], front[j], interval_of(decision & 0x0FFFu, decision >> 15));
       }
     }
