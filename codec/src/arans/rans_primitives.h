@@ -36,6 +36,23 @@ inline std::uint32_t select_by_bit(std::uint32_t bit, std::uint32_t if_one, std:
   return (if_one & one_mask) | (if_zero & ~one_mask);
 }
 
+// `if_at_least` when a >= b, else `otherwise`, as a conditional move: the
+// bits of a noisy plane are unpredictable, and compilers turn the plain
+// condition into a branch, even when told it is unpredictable.
+inline std::uint32_t select_if_at_least(std::uint32_t a, std::uint32_t b, std::uint32_t if_at_least,
+                                        std::uint32_t otherwise) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  __asm__("cmpl %[b], %[a]\n\tcmovael %[if_at_least], %[result]"
+          : [result] "+r"(otherwise)
+          : [a] "r"(a), [b] "r"(b), [if_at_least] "r"(if_at_least)
+          : "cc");
+  return otherwise;
+#else
+  const std::uint32_t mask = 0u - static_cast<std::uint32_t>(a >= b);
+  return (if_at_least & mask) | (otherwise & ~mask);
+#endif
+}
+
 // The frequency of a decision with probability p (of a 0 bit) and its bit:
 // p for 0, 4096 - p for 1; the interval starts at 0 for 0 and at p for 1.
 struct Interval {
@@ -107,14 +124,16 @@ inline void write_final_state(std::uint32_t x, std::uint8_t*& front) {
 }
 
 // One decoder step for a decision of probability p: the bit from the low 12
-// bits of the state, then the state moved past it. Cannot overflow:
-// frequency <= 4095 and x >> 12 < 2^20.
+// bits of the state, then the state moved past it. Both successors are
+// computed and one is chosen, so that the multiplication does not wait for
+// the bit. Cannot overflow: frequency <= 4095 and x >> 12 < 2^20.
 inline std::uint32_t decode_step(std::uint32_t& x, std::uint32_t p) {
   const std::uint32_t slot = x & (kProbabilityTotal - 1);
-  const std::uint32_t bit = slot >= p ? 1u : 0u;
-  const Interval interval = interval_of(p, bit);
-  x = interval.frequency * (x >> kProbabilityBits) + slot - interval.start;
-  return bit;
+  const std::uint32_t high = x >> kProbabilityBits;
+  const std::uint32_t if_zero = p * high + slot;
+  const std::uint32_t if_one = (kProbabilityTotal - p) * high + slot - p;
+  x = select_if_at_least(slot, p, if_one, if_zero);
+  return slot >= p ? 1u : 0u;
 }
 
 // Refills a decoder state that fell below 2^16 from the next little-endian
