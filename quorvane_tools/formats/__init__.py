@@ -18,6 +18,7 @@ from __future__ import annotations
 
 import importlib
 from types import ModuleType
+from typing import Any, Dict
 
 from ..signal_files import SignalFileError
 
@@ -42,3 +43,11 @@ def has_module(name: str) -> bool:
     except ImportError:
         return False
     return True
+
+
+def recorded(meta: Dict[str, Any], key: str) -> Any:
+    """What a reader kept under `key`: stored metadata carries a reader's
+    `extra` at its top level; a SignalData's own has it under "extra"."""
+    if key in meta:
+        return meta[key]
+    return (meta.get("extra") or {}).get(key)

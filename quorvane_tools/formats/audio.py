@@ -18,6 +18,7 @@ import numpy.typing as npt
 
 from ..signal_files import SignalData, SignalFileError
 from . import optional_module
+from . import recorded as recorded_of
 
 KEY = "audio"
 # Suffix -> libsndfile major format; ".wav" may also hold RF64 or WAVEX.
@@ -110,7 +111,7 @@ def write_audio(
     if float(rate) != int(rate) or int(rate) <= 0:
         raise SignalFileError(f"audio files need a whole positive sample rate, not {rate}")
     columns = np.stack([np.asarray(channel) for channel in channels], axis=1)
-    recorded: Dict[str, Any] = (meta.get("extra") or {}).get(KEY) or {}
+    recorded: Dict[str, Any] = recorded_of(meta, KEY) or {}
     major = FORMAT_OF_SUFFIX.get((suffix or path.suffix).lower(), "WAV")
     if major == "WAV" and recorded.get("format") in ("RF64", "WAVEX"):
         major = str(recorded["format"])

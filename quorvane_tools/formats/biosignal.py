@@ -22,6 +22,7 @@ import numpy.typing as npt
 
 from ..signal_files import SignalData, SignalFileError
 from . import optional_module
+from . import recorded as recorded_of
 
 KEY = "biosignal"
 SUFFIXES = {".edf", ".bdf"}
@@ -107,7 +108,7 @@ def write_biosignal(
 ) -> None:
     """Writes decoded channels as EDF+ or BDF+ (by `suffix`, default the path's)."""
     pyedflib = _pyedflib()
-    recorded: Dict[str, Any] = (meta.get("extra") or {}).get(KEY) or {}
+    recorded: Dict[str, Any] = recorded_of(meta, KEY) or {}
     signals: List[Dict[str, Any]] = list(recorded.get("signals") or [])
     if len(signals) != len(channels):
         signals = [_new_signal_header(index, channel, sample_rate or meta.get("sample_rate"), meta)

@@ -18,6 +18,7 @@ import numpy.typing as npt
 
 from ..signal_files import SignalData, SignalFileError
 from . import optional_module
+from . import recorded as recorded_of
 
 KEY = "seismic"
 FORMAT_OF_SUFFIX = {".mseed": "MSEED", ".miniseed": "MSEED", ".ms": "MSEED", ".sac": "SAC"}
@@ -100,7 +101,7 @@ def write_seismic(
     """Writes decoded channels as miniSEED or SAC (by `suffix`, default the path's)."""
     obspy = _obspy()
     major = FORMAT_OF_SUFFIX.get((suffix or path.suffix).lower(), "MSEED")
-    recorded: List[Dict[str, Any]] = ((meta.get("extra") or {}).get(KEY) or {}).get("traces") or []
+    recorded: List[Dict[str, Any]] = (recorded_of(meta, KEY) or {}).get("traces") or []
     if recorded and len(recorded) != len(channels):
         recorded = []  # the metadata no longer describes these channels
     if major == "SAC" and len(channels) != 1:

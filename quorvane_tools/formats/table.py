@@ -19,6 +19,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ..signal_files import SignalData, SignalFileError
+from . import recorded
 
 TIME_KEY = "leading_column"
 Rows = List[Tuple[int, List[str]]]
@@ -230,9 +231,8 @@ def write_table(path: Path, suffix: str, columns: npt.NDArray[Any], meta: Dict[s
     """Writes columns as text: the header row and leading column recorded in
     `meta` come back, NaN becomes an empty cell again (`nan` in
     whitespace-separated text, where an empty cell cannot exist)."""
-    extra = meta.get("extra") or {}
-    delimiter = {".csv": ",", ".tsv": "\t"}.get(suffix, meta.get("delimiter") or extra.get("delimiter") or " ")
-    leading = extra.get(TIME_KEY)
+    delimiter = {".csv": ",", ".tsv": "\t"}.get(suffix, recorded(meta, "delimiter") or " ")
+    leading = recorded(meta, TIME_KEY)
     lead_cells = leading_column_cells(leading) if leading else None
     if lead_cells is not None and len(lead_cells) != columns.shape[0]:
         lead_cells = None  # not the same rows any more: the column would mislead
