@@ -234,7 +234,7 @@ def test_eval_csv_and_plot(tmp_path, capsys):
         ("bad.csv", ["compress", "{d}/bad.csv"], "line 3, column 2: cannot read 'x' as a number"),
         ("ragged.csv", ["compress", "{d}/ragged.csv"], "line 2: expected 2 columns, found 3"),
         ("odd.f32", ["compress", "{d}/odd.f32"], "5 bytes is not a whole number of float32 samples"),
-        ("fake.wav", ["compress", "{d}/fake.wav"], "not a readable PCM WAV file"),
+        ("fake.wav", ["compress", "{d}/fake.wav"], "fake.wav: not a readable audio file"),
         ("junk.qrv", ["decompress", "{d}/junk.qrv"], "neither a quorvane stream nor a .qrvz archive"),
         ("badmagic.qrv", ["info", "{d}/badmagic.qrv"], "neither a quorvane stream"),
         ("short.qrv", ["decompress", "{d}/short.qrv"], "truncated: the stream needs"),
