@@ -417,6 +417,10 @@ def run_compress(args: argparse.Namespace) -> int:
     if output is not None and output != STDIO and output.suffix.lower() not in (STREAM_SUFFIX, ARCHIVE_SUFFIX):
         raise UsageError(f"{output}: compressed files end in {ARCHIVE_SUFFIX} (or {STREAM_SUFFIX} for a bare stream), "
                          f"not {output.suffix or 'no suffix'!r}")
+    for value, allowed, kind in ((args.method, METHODS, "method"), (args.cutoff, CUTOFFS, "cutoff"),
+                                 (args.coder, ALL_CODERS, "coder")):
+        if value is not None:
+            _split_list([value], allowed, kind)
     target = args.max_abs_error is not None or args.min_psnr is not None
     if target:
         restrictions: Dict[str, Any] = dict(
