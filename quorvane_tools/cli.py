@@ -2,6 +2,8 @@
 
     quorvane compress recording.wav               # -> recording.qrvz
     quorvane compress trace.npy --scale 9         # -> trace.qrvz
+    quorvane compress *.flac -d packed/ -j 4      # four files at a time
+    quorvane compress - < trace.npy > trace.qrvz  # standard input and output
     quorvane compress trace.npy --max-abs-error 0.01
     quorvane decompress recording.qrvz -o restored.wav
     quorvane info trace.qrvz
@@ -156,10 +158,10 @@ def build_parser() -> argparse.ArgumentParser:
     commands.required = True
 
     compress = commands.add_parser(
-        "compress", help="compress .npy, .wav, .csv/.txt or raw .f32 files",
-        description="Compress sample files into .qrvz archives of one checksummed stream per channel, "
-                    "keeping dtype, shape, column names, sample rate and NaN/infinities. A bare .qrv "
-                    "stream (no metadata, no checksum) only with --container qrv or -o NAME.qrv.")
+        "compress", help="compress .npy, audio, seismic, EDF/BDF, text or raw .f32 files",
+        description="Compress sample files (.npy, .wav/.flac/.aiff/.w64/.rf64, .mseed/.sac, .edf/.bdf, "
+                    ".csv/.tsv/.txt/.dat, .f32/.raw/.bin, or - for standard input) into .qrvz archives of one "
+                    "stream per channel with the file's metadata and checksums.")
     compress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     _add_output_arguments(compress)
     _add_option_arguments(compress, many=False)
@@ -171,13 +173,14 @@ def build_parser() -> argparse.ArgumentParser:
                           help="text tables: columns to compress, by name or 1-based number, comma-separated; "
                                "-NAME or -N skips one (default: every numeric column)")
     compress.add_argument("--container", choices=["auto", "qrv", "qrvz"], default="auto",
-                          help="output form; auto: .qrvz unless -o ends in .qrv")
+                          help="output form; auto: .qrvz (a bare .qrv stream keeps no metadata or checksum)")
     compress.set_defaults(run=run_compress)
 
     decompress = commands.add_parser(
         "decompress", help="restore .qrv / .qrvz files",
         description="Decompress .qrv streams and .qrvz archives. The output format follows the output "
-                    "suffix (.npy, .wav, .csv, .tsv, .txt, .f32), else the recorded source format, else .npy.")
+                    "suffix (.npy, .wav, .flac, .aiff, .w64, .rf64, .mseed, .sac, .edf, .bdf, .csv, .tsv, .txt, "
+                    ".f32), else the recorded source format, else .npy. - reads standard input.")
     decompress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     _add_output_arguments(decompress)
     decompress.add_argument("--format", choices=sorted(FORMAT_SUFFIX), help="output format when no -o is given")
