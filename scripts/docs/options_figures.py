@@ -317,7 +317,7 @@ def memory() -> str:
         np.save(path, np.cumsum(np.random.default_rng(1).standard_normal(samples)).astype(np.float32))
         peaks = []
         for command in ([], ["compress", str(path), "-q", "--no-progress"],
-                        ["decompress", str(path.with_suffix(".qrv")), "-o", str(Path(directory) / "back.npy"),
+                        ["decompress", str(path.with_suffix(".qrvz")), "-o", str(Path(directory) / "back.npy"),
                          "-q", "--no-progress"]):
             ran = subprocess.run([sys.executable, "-c", wrapper, *(command or ["--version"])],
                                  capture_output=True, text=True, check=True)
@@ -331,7 +331,7 @@ def memory() -> str:
             ["`decompress_signal`, above the stream", f"{decompress:.0f} MiB", f"{decompress / megabytes:.1f}"],
             ["`quorvane compress walk.npy`, whole process", f"{compressing:.0f} MiB",
              f"{(compressing - idle) / megabytes:.1f} above the {idle:.0f} MiB of `quorvane --version`"],
-            ["`quorvane decompress walk.qrv -o back.npy`, whole process", f"{decompressing:.0f} MiB",
+            ["`quorvane decompress walk.qrvz -o back.npy`, whole process", f"{decompressing:.0f} MiB",
              f"{(decompressing - idle) / megabytes:.1f} above `quorvane --version`"],
         ]))
 
@@ -397,9 +397,9 @@ def chunks() -> str:
 def target_example() -> str:
     with tempfile.TemporaryDirectory() as directory:
         done = subprocess.run([sys.executable, "-m", "quorvane_tools", "compress", str(DEMO), "--max-abs-error",
-                               "0.01", "-o", str(Path(directory) / "ecg.qrv"), "--no-progress"],
+                               "0.01", "-o", str(Path(directory) / "ecg.qrvz"), "--no-progress"],
                               capture_output=True, text=True, check=True)
-    lines = [line.replace(str(DEMO), "ecg.npy").replace(directory, ".") for line in done.stdout.splitlines()]
+    lines = [line.replace(str(DEMO), "ecg.npy").replace(directory + os.sep, "") for line in done.stdout.splitlines()]
     wrapped = []
     for line in lines:
         wrapped += textwrap.wrap(line, width=100, subsequent_indent="#   ")
