@@ -16,7 +16,7 @@ from typing import Any, Dict, Optional, Sequence, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from ..signal_files import SignalData, SignalFileError
+from ..signal_files import SignalData, SignalFileError, check_integral
 from . import optional_module
 from . import recorded as recorded_of
 
@@ -129,15 +129,18 @@ def _subtype_and_data(
     soundfile: Any, major: str, columns: npt.NDArray[Any], meta: Dict[str, Any], recorded: Dict[str, Any]
 ) -> Tuple[str, npt.NDArray[Any]]:
     width = meta.get("sample_width")
-    dtype = str(meta.get("dtype") or "")
+    floats = _is_float_dtype(meta.get("dtype"))
+    if width is None and meta.get("dtype") is None:
+        width = 2  # nothing recorded: 16-bit integer samples, as WAV files mostly are
     subtype = recorded.get("subtype")
     if subtype is None or not soundfile.check_format(major, subtype):
-        subtype = _default_subtype(major, width, dtype)
-    integer_data = width in (1, 2, 3, 4) and not dtype.startswith("float")
+        subtype = _default_subtype(major, width, floats)
+    integer_data = width in (1, 2, 3, 4) and not floats
     if subtype in _PCM:
         if not integer_data:
             # Float samples into an integer-only format (FLAC): full scale is 1.0.
             return subtype, _checked_unit_range(columns, major)
+        check_integral(columns, f"{major} {subtype}")
         bytes_per_sample, carrier = _PCM[subtype]
         bits = 8 * bytes_per_sample
         low, high = -(1 << (bits - 1)), (1 << (bits - 1)) - 1
@@ -149,9 +152,16 @@ def _subtype_and_data(
     return subtype, _checked_unit_range(columns, major)
 
 
-def _default_subtype(major: str, width: Optional[int], dtype: str) -> str:
+def _is_float_dtype(dtype: Any) -> bool:
+    try:
+        return dtype is not None and np.dtype(dtype).kind == "f"
+    except TypeError:
+        return False
+
+
+def _default_subtype(major: str, width: Optional[int], floats: bool) -> str:
     integer_only = major == "FLAC"
-    if width in (1, 2, 3, 4) and not dtype.startswith("float"):
+    if width in (1, 2, 3, 4) and not floats:
         if width == 1:
             return "PCM_S8" if major in ("FLAC", "AIFF") else "PCM_U8"
         if width == 4 and integer_only:
@@ -159,10 +169,11 @@ def _default_subtype(major: str, width: Optional[int], dtype: str) -> str:
         return f"PCM_{8 * width}"
     if integer_only:
         return "PCM_24"
-    return "DOUBLE" if dtype == "float64" and width == 8 else "FLOAT"
+    return "DOUBLE" if width == 8 else "FLOAT"
 
 
 def _checked_unit_range(columns: npt.NDArray[Any], major: str) -> npt.NDArray[Any]:
+    check_integral(columns, major)
     peak = float(np.max(np.abs(columns))) if columns.size else 0.0
     if peak > 1.0:
         raise SignalFileError(

@@ -20,7 +20,7 @@ from typing import Any, Dict, List, Optional, Sequence
 import numpy as np
 import numpy.typing as npt
 
-from ..signal_files import SignalData, SignalFileError
+from ..signal_files import SignalData, SignalFileError, check_integral
 from . import optional_module
 from . import recorded as recorded_of
 
@@ -153,7 +153,8 @@ def _digital(channel: npt.NDArray[Any], signal: Dict[str, Any]) -> npt.NDArray[n
     physical_min, physical_max = float(signal["physical_min"]), float(signal["physical_max"])
     digital_min, digital_max = int(signal["digital_min"]), int(signal["digital_max"])
     gain = (digital_max - digital_min) / (physical_max - physical_min)
-    values = np.nan_to_num(np.asarray(channel, dtype=np.float64), nan=0.0, posinf=physical_max, neginf=physical_min)
+    values = np.asarray(channel, dtype=np.float64)
+    check_integral(values, "EDF/BDF")
     digital = np.rint((values - physical_min) * gain + digital_min)
     return np.clip(digital, digital_min, digital_max).astype(np.int32)
 

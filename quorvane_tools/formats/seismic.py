@@ -16,7 +16,7 @@ from typing import Any, Dict, List, Optional, Sequence
 import numpy as np
 import numpy.typing as npt
 
-from ..signal_files import SignalData, SignalFileError
+from ..signal_files import SignalData, SignalFileError, check_integral
 from . import optional_module
 from . import recorded as recorded_of
 
@@ -140,7 +140,7 @@ def write_seismic(
 
 def _cast(values: npt.NDArray[Any], dtype: np.dtype) -> npt.NDArray[Any]:
     if dtype.kind in "iu":
+        check_integral(values, f"{dtype.name} trace")
         info = np.iinfo(dtype)
-        finite = np.nan_to_num(values.astype(np.float64), nan=0.0, posinf=info.max, neginf=info.min)
-        return np.clip(np.rint(finite), info.min, info.max).astype(dtype)
+        return np.clip(np.rint(values.astype(np.float64)), info.min, info.max).astype(dtype)
     return np.ascontiguousarray(values, dtype=dtype)

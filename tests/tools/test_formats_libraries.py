@@ -81,7 +81,8 @@ def test_audio_decoded_values_round_and_clip_to_the_grid(tmp_path):
         (".flac", {"sample_rate": 8000, "dtype": "float32", "sample_width": 4}, [0.5, -0.25], ("FLAC", "PCM_24")),
         (".wav", {"sample_rate": 8000, "dtype": "float64", "sample_width": 8}, [0.5, 3.0], ("WAV", "DOUBLE")),
         (".aiff", {"sample_rate": 8000, "dtype": "int16", "sample_width": 2}, [1.0, -7.0], ("AIFF", "PCM_16")),
-        (".wav", {"sample_rate": 8000}, [0.1, 0.2], ("WAV", "FLOAT")),
+        (".wav", {"sample_rate": 8000, "dtype": "<f4"}, [0.1, 0.2], ("WAV", "FLOAT")),
+        (".wav", {"sample_rate": 8000}, [1.0, 2.0], ("WAV", "PCM_16")),  # nothing recorded
     ],
 )
 def test_audio_from_other_sources_gets_a_fitting_subtype(tmp_path, suffix, meta, channel, expected):
@@ -101,6 +102,8 @@ def test_audio_from_other_sources_gets_a_fitting_subtype(tmp_path, suffix, meta,
         (".flac", {"sample_rate": 8000, "dtype": "int32", "sample_width": 4}, [1.0], "FLAC holds at most 24-bit"),
         (".wav", {}, [1.0], "needs a sample rate: the input records none, give --sample-rate"),
         (".wav", {"sample_rate": 0.5}, [1.0], "whole positive sample rate, not 0.5"),
+        (".flac", {"sample_rate": 8000, "sample_width": 2, "dtype": "int16"}, [1.0, float("nan")],
+         r"FLAC PCM_16 samples cannot hold nan \(channel 0, sample 1\)"),
     ],
 )
 def test_audio_write_refusals(tmp_path, suffix, meta, channel, message):
@@ -215,6 +218,8 @@ def test_seismic_from_other_sources(tmp_path):
     [
         (".sac", [np.ones(3), np.ones(3)], {"sample_rate": 1}, "a SAC file holds one trace, these are 2"),
         (".mseed", [np.ones(3)], {}, "needs a sample rate: the input records none, give --sample-rate"),
+        (".mseed", [np.array([1.0, np.nan])], {"sample_rate": 1, "seismic": {"traces": [{"dtype": "int32"}]}},
+         r"int32 trace samples cannot hold nan \(channel 0, sample 1\)"),
     ],
 )
 def test_seismic_write_refusals(tmp_path, suffix, channels, meta, message):
@@ -293,6 +298,8 @@ def test_edf_from_other_sources(tmp_path):
     np.testing.assert_allclose(back.channels[0], channel, atol=5.0 / (1 << 24))
     with pytest.raises(SignalFileError, match="needs a sample rate"):
         write_biosignal(tmp_path / "b.edf", [channel], {})
+    with pytest.raises(SignalFileError, match=r"EDF/BDF samples cannot hold nan \(channel 0, sample 3\)"):
+        write_biosignal(tmp_path / "c.edf", [np.array([0.0, 1.0, 2.0, np.nan])], {"sample_rate": 4})
 
 
 def test_unreadable_biosignal(tmp_path):
