@@ -129,3 +129,14 @@ wheel-check:
 	cd $(WHEEL_CHECK) && venv/bin/python -c "import quorvane, quorvane_tools; \
 	  assert 'site-packages' in quorvane.__file__ and 'site-packages' in quorvane_tools.__file__"
 	cd $(WHEEL_CHECK) && venv/bin/python -m pytest -q -p no:cacheprovider $(CURDIR)/tests/python $(CURDIR)/tests/tools
+
+# docs: measures every figure in README.md and docs/ again. Each script in
+# scripts/docs/ (except the doc_blocks.py helper they share) rewrites the
+# text between its <!-- generated: NAME (SCRIPT) --> and <!-- end: NAME -->
+# markers; a script added there is picked up without a change here. The
+# signal corpus comes from $(QUORVANE_CORPUS) (default ../shared/corpus).
+.PHONY: docs
+DOCS_SCRIPTS := $(filter-out scripts/docs/doc_blocks.py,$(sort $(wildcard scripts/docs/*.py)))
+docs: install-python
+	@set -e; for script in $(DOCS_SCRIPTS); do echo "$$script"; $(VPY) $$script; done
+	$(VPY) scripts/plot_rate_distortion.py > /dev/null

@@ -2,6 +2,8 @@
 
     quorvane compress recording.wav               # -> recording.qrvz
     quorvane compress trace.npy --scale 9         # -> trace.qrvz
+    quorvane compress *.flac -d packed/ -j 4      # four files at a time
+    quorvane compress - < trace.npy > trace.qrvz  # standard input and output
     quorvane compress trace.npy --max-abs-error 0.01
     quorvane decompress recording.qrvz -o restored.wav
     quorvane info trace.qrvz
@@ -20,6 +22,7 @@ import json
 import math
 import os
 import sys
+import tempfile
 import time
 import wave
 import zipfile
@@ -32,6 +35,7 @@ from .header import HEADER_SIZE, StreamHeader
 from .options import (
     ALL_CODERS, CODERS, CUTOFFS, METHODS, SCALES, CoderName, CutoffName, MethodName, check_coder, make_choice,
 )
+from .parallel import default_jobs, ordered_map
 from .progress import progress
 from .samples import codec_input
 from .streams import prepare_signal
@@ -47,6 +51,10 @@ T = TypeVar("T")
 
 class CliError(Exception):
     """A problem to report as one line, without a traceback."""
+
+
+class UsageError(CliError):
+    """A wrong command line: reported like a file problem, exit status 2."""
 
 
 class _Parser(argparse.ArgumentParser):
@@ -65,7 +73,7 @@ def _split_list(values: Optional[List[str]], allowed: Sequence[str], kind: str) 
         for item in value.split(","):
             item = item.strip()
             if item not in allowed:
-                raise CliError(f"unknown {kind} {item!r}; choose from {', '.join(allowed)}")
+                raise UsageError(f"unknown {kind} {item!r}; choose from {', '.join(allowed)}")
             if item not in chosen:
                 chosen.append(item)
     return chosen
@@ -85,10 +93,10 @@ def _parse_scales(values: Optional[List[str]]) -> Optional[List[int]]:
                 else:
                     numbers = [int(item)]
             except ValueError:
-                raise CliError(f"scale {item!r} is not a number or a range like 6-9") from None
+                raise UsageError(f"scale {item!r} is not a number or a range like 6-9") from None
             for number in numbers:
                 if number not in SCALES:
-                    raise CliError(f"scale {number} is outside {SCALES[0]}..{SCALES[-1]}")
+                    raise UsageError(f"scale {number} is outside {SCALES[0]}..{SCALES[-1]}")
                 if number not in chosen:
                     chosen.append(number)
     return chosen
@@ -113,6 +121,26 @@ def _positive_float(text: str) -> float:
     return value
 
 
+def _positive_number(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+    if not math.isfinite(value) or value <= 0:
+        raise argparse.ArgumentTypeError(f"{text!r} must be a number > 0")
+    return int(value) if value.is_integer() else value
+
+
+def _positive_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"{text!r} must be at least 1")
+    return value
+
+
 def _finite_float(text: str) -> float:
     try:
         value = float(text)
@@ -130,10 +158,10 @@ def build_parser() -> argparse.ArgumentParser:
     commands.required = True
 
     compress = commands.add_parser(
-        "compress", help="compress .npy, .wav, .csv/.txt or raw .f32 files",
-        description="Compress sample files into .qrvz archives of one checksummed stream per channel, "
-                    "keeping dtype, shape, column names, sample rate and NaN/infinities. A bare .qrv "
-                    "stream (no metadata, no checksum) only with --container qrv or -o NAME.qrv.")
+        "compress", help="compress .npy, audio, seismic, EDF/BDF, text or raw .f32 files",
+        description="Compress sample files (.npy, .wav/.flac/.aiff/.w64/.rf64, .mseed/.sac, .edf/.bdf, "
+                    ".csv/.tsv/.txt/.dat, .f32/.raw/.bin, or - for standard input) into .qrvz archives of one "
+                    "stream per channel with the file's metadata and checksums.")
     compress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     _add_output_arguments(compress)
     _add_option_arguments(compress, many=False)
@@ -141,18 +169,23 @@ def build_parser() -> argparse.ArgumentParser:
                           help="choose the options giving the smallest stream whose largest error is <= E")
     compress.add_argument("--min-psnr", type=_finite_float, metavar="DB",
                           help="choose the options giving the smallest stream with PSNR >= DB")
+    compress.add_argument("--columns", action="append", metavar="COLS",
+                          help="text tables: columns to compress, by name or 1-based number, comma-separated; "
+                               "-NAME or -N skips one (default: every numeric column)")
     compress.add_argument("--container", choices=["auto", "qrv", "qrvz"], default="auto",
-                          help="output form; auto: .qrvz unless -o ends in .qrv")
+                          help="output form; auto: .qrvz (a bare .qrv stream keeps no metadata or checksum)")
     compress.set_defaults(run=run_compress)
 
     decompress = commands.add_parser(
         "decompress", help="restore .qrv / .qrvz files",
         description="Decompress .qrv streams and .qrvz archives. The output format follows the output "
-                    "suffix (.npy, .wav, .csv, .tsv, .txt, .f32), else the recorded source format, else .npy.")
+                    "suffix (.npy, .wav, .flac, .aiff, .w64, .rf64, .mseed, .sac, .edf, .bdf, .csv, .tsv, .txt, "
+                    ".f32), else the recorded source format, else .npy. - reads standard input.")
     decompress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     _add_output_arguments(decompress)
     decompress.add_argument("--format", choices=sorted(FORMAT_SUFFIX), help="output format when no -o is given")
-    decompress.add_argument("--sample-rate", type=int, help="sample rate for WAV output from a bare .qrv stream")
+    decompress.add_argument("--sample-rate", type=_positive_number, metavar="HZ",
+                            help="sample rate for audio, seismic or EDF output from a file that records none")
     decompress.set_defaults(run=run_decompress)
 
     info = commands.add_parser("info", help="show every header field of compressed files")
@@ -173,6 +206,11 @@ def build_parser() -> argparse.ArgumentParser:
                     "--method/--coder/--scale/--cutoff) and report ratio, errors and speed.")
     evaluation.add_argument("input", type=Path, metavar="INPUT")
     _add_option_arguments(evaluation, many=True)
+    evaluation.add_argument("--columns", action="append", metavar="COLS",
+                            help="text tables: columns to evaluate (as for compress)")
+    evaluation.add_argument("-j", "--jobs", type=_positive_int, metavar="N",
+                            help="combinations measured at a time (default: the machine's cores; "
+                                 "-j 1 for speeds undisturbed by each other)")
     evaluation.add_argument("--csv", action="store_true", help="print CSV instead of a table")
     evaluation.add_argument("--plot", type=Path, metavar="PNG", help="write a rate-distortion plot")
     evaluation.add_argument("--repeat", type=int, default=3, help="timing runs per combination (best counts)")
@@ -188,6 +226,8 @@ def _add_output_arguments(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("-f", "--force", action="store_true", help="overwrite existing outputs")
     parser.add_argument("-q", "--quiet", action="store_true", help="print nothing on success")
     parser.add_argument("--no-progress", dest="progress", action="store_false", help="no progress bars")
+    parser.add_argument("-j", "--jobs", type=_positive_int, metavar="N",
+                        help="files (or channels of one file) processed at a time (default: the machine's cores)")
 
 
 def _version() -> str:
@@ -206,11 +246,65 @@ def _progress_flag(args: argparse.Namespace) -> Optional[bool]:
     return None if args.progress else False
 
 
+STDIO = Path("-")
+
+
+class _Report:
+    """What one input's work prints, kept until its turn so that parallel
+    runs print exactly what a serial run does, in input order."""
+
+    def __init__(self, args: argparse.Namespace) -> None:
+        self.quiet = bool(getattr(args, "quiet", False))
+        # Standard output carries the data when writing to "-".
+        self.data_on_stdout = getattr(args, "output", None) == STDIO
+        self.lines: List[Tuple[Any, str]] = []
+        self.failed = False
+        self.data: Optional[Path] = None
+
+    def say(self, message: str) -> None:
+        if not self.quiet:
+            self.lines.append((sys.stderr if self.data_on_stdout else sys.stdout, message))
+
+    def note(self, message: str) -> None:
+        self.lines.append((sys.stderr, message))
+
+    def fail(self, message: str) -> None:
+        self.failed = True
+        self.lines.append((sys.stderr, f"{PROGRAM}: error: {message}"))
+
+    def emit(self, aliases: Dict[str, str]) -> None:
+        if self.data is not None and not self.failed:
+            sys.stdout.flush()
+            sys.stdout.buffer.write(self.data.read_bytes())
+            sys.stdout.buffer.flush()
+        for stream, line in self.lines:
+            for real, shown in aliases.items():
+                line = line.replace(real, shown)
+            print(line, file=stream)
+
+
 def _output_path(args: argparse.Namespace, source: Path, suffix: str) -> Path:
+    if args.output == STDIO:
+        # Written beside the standard-input copy, then sent to standard output.
+        return cast(Path, args.scratch / f"stdout{suffix}")
     if args.output is not None:
         return cast(Path, args.output)
     directory = args.output_dir if args.output_dir is not None else source.parent
-    return cast(Path, directory / (source.stem + suffix))
+    stem = args.output_stems.get(source, source.stem)
+    # "eeg.csv.qrvz" restores as "eeg.csv", not "eeg.csv.csv".
+    if stem.lower().endswith(suffix.lower()) and len(stem) > len(suffix):
+        stem = stem[: -len(suffix)]
+    return cast(Path, directory / (stem + suffix))
+
+
+def _output_stems(inputs: Sequence[Path], output_dir: Optional[Path]) -> Dict[Path, str]:
+    """Inputs whose outputs would share a name (eeg.csv and eeg.npy) keep
+    their whole name in it (eeg.csv.qrvz, eeg.npy.qrvz)."""
+    groups: Dict[Tuple[str, str], List[Path]] = {}
+    for path in inputs:
+        directory = output_dir if output_dir is not None else path.parent
+        groups.setdefault((str(directory), path.stem), []).append(path)
+    return {path: path.name for group in groups.values() if len(group) > 1 for path in group}
 
 
 def _check_writable(path: Path, force: bool, source: Path) -> None:
@@ -222,22 +316,84 @@ def _check_writable(path: Path, force: bool, source: Path) -> None:
         raise CliError(f"{path.parent}: no such directory")
 
 
-def _for_each_input(args: argparse.Namespace, work: Callable[[Path], None]) -> int:
-    """Runs `work` per input; a failing file is reported and the rest still run."""
-    inputs: List[Path] = args.inputs
+def _jobs(args: argparse.Namespace) -> int:
+    return int(args.jobs) if getattr(args, "jobs", None) else default_jobs()
+
+
+def _stdin_copy(args: argparse.Namespace, compressed: bool) -> Path:
+    """Standard input saved under a name whose suffix says what it holds."""
+    data = sys.stdin.buffer.read()
+    if not data:
+        raise CliError("standard input is empty")
+    suffix = _sniff_suffix(data, compressed)
+    path = cast(Path, args.scratch / f"stdin{suffix}")
+    path.write_bytes(data)
+    return path
+
+
+def _sniff_suffix(data: bytes, compressed: bool) -> str:
+    if compressed:
+        return ARCHIVE_SUFFIX if data[:4] == b"PK\x03\x04" else STREAM_SUFFIX
+    magic = {b"\x93NUMPY": ".npy", b"RIFF": ".wav", b"RF64": ".wav", b"fLaC": ".flac", b"FORM": ".aiff",
+             b"riff": ".w64", b"\xffBIOSEMI": ".bdf", b"0       ": ".edf"}
+    for start, suffix in magic.items():
+        if data.startswith(start):
+            return suffix
+    try:
+        data[:65536].decode("utf-8")
+    except UnicodeDecodeError:
+        raise CliError("cannot tell the format of standard input: not .npy, audio, EDF/BDF or text") from None
+    return ".txt"  # commas or whitespace, found from the first data line
+
+
+def _for_each_input(args: argparse.Namespace, work: Callable[[Path, _Report], None],
+                    compressed_inputs: bool) -> int:
+    """Runs `work` per input, `-j` at a time; a failing file is reported and the rest still run."""
+    inputs: List[Path] = list(args.inputs)
     if args.output is not None and len(inputs) > 1:
-        raise CliError("-o/--output names one file; use --output-dir for several inputs")
-    if args.output_dir is not None and not args.output_dir.is_dir():
-        raise CliError(f"{args.output_dir}: no such directory")
-    failures = 0
-    bar_enabled = _progress_flag(args) if len(inputs) > 1 else False
-    for path in progress(inputs, total=len(inputs), description=args.command, enabled=bar_enabled, unit="file"):
-        try:
-            work(path)
-        except Exception as error:  # reported per file; the batch goes on
-            failures += 1
-            _report_error(_describe(error, path))
+        raise UsageError("-o/--output names one file; use --output-dir for several inputs")
+    if STDIO in inputs and len(inputs) > 1:
+        raise UsageError("- (standard input) must be the only input")
+    if args.output_dir is not None:
+        if args.output_dir.exists() and not args.output_dir.is_dir():
+            raise CliError(f"{args.output_dir}: exists and is not a directory")
+        args.output_dir.mkdir(parents=True, exist_ok=True)
+    with tempfile.TemporaryDirectory(prefix="quorvane-") as scratch:
+        args.scratch = Path(scratch)
+        aliases: Dict[str, str] = {}
+        if inputs == [STDIO]:
+            inputs = [_stdin_copy(args, compressed_inputs)]
+            aliases[str(inputs[0])] = "<stdin>"
+            if args.output is None and args.output_dir is None:
+                args.output = STDIO
+        args.output_stems = _output_stems(inputs, args.output_dir)
+        jobs = _jobs(args)
+        file_jobs = jobs if len(inputs) > 1 else 1
+        # Channels of one file share the cores; in a batch the files do.
+        args.channel_jobs = 1 if file_jobs > 1 else jobs
+        args.inner_progress = _progress_flag(args) if file_jobs == 1 else False
+
+        def run_one(path: Path) -> _Report:
+            report = _Report(args)
+            try:
+                work(path, report)
+            except Exception as error:  # reported per file; the batch goes on
+                report.fail(_describe(error, path))
+            return report
+
+        failures = 0
+        bar_enabled = _progress_flag(args) if len(inputs) > 1 else False
+        for report in progress(ordered_map(run_one, inputs, file_jobs), total=len(inputs),
+                               description=args.command, enabled=bar_enabled, unit="file"):
+            report.emit(aliases)
+            failures += report.failed
     return 1 if failures else 0
+
+
+def _announce(args: argparse.Namespace, message: str) -> None:
+    """Says what a long run is doing, on a terminal only (like the bars)."""
+    if getattr(args, "progress", True) and not getattr(args, "quiet", False) and sys.stderr.isatty():
+        print(f"{PROGRAM}: {message}", file=sys.stderr, flush=True)
 
 
 def _describe(error: BaseException, path: Optional[Path] = None) -> str:
@@ -256,48 +412,75 @@ def _report_error(message: str) -> None:
     print(f"{PROGRAM}: error: {message}", file=sys.stderr)
 
 
-def _say(args: argparse.Namespace, message: str) -> None:
-    if not getattr(args, "quiet", False):
-        print(message)
-
-
 # ---------------------------------------------------------------- compress
 
 
 def run_compress(args: argparse.Namespace) -> int:
-    if args.max_abs_error is not None or args.min_psnr is not None:
-        compress = quality_target(
-            args.max_abs_error, args.min_psnr,
+    output = args.output
+    if output is not None and output != STDIO and output.suffix.lower() not in (STREAM_SUFFIX, ARCHIVE_SUFFIX):
+        raise UsageError(f"{output}: compressed files end in {ARCHIVE_SUFFIX} (or {STREAM_SUFFIX} for a bare stream), "
+                         f"not {output.suffix or 'no suffix'!r}")
+    for value, allowed, kind in ((args.method, METHODS, "method"), (args.cutoff, CUTOFFS, "cutoff"),
+                                 (args.coder, ALL_CODERS, "coder")):
+        if value is not None:
+            _split_list([value], allowed, kind)
+    target = args.max_abs_error is not None or args.min_psnr is not None
+    if target:
+        restrictions: Dict[str, Any] = dict(
             methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
             scales=(_parse_scales([args.scale]) or SCALES) if args.scale else SCALES,
-            cutoffs=_restrict(args.cutoff, CUTOFFS),
-            show_progress=_progress_flag(args),
-        )
+            cutoffs=_restrict(args.cutoff, CUTOFFS))
+        candidates = math.prod(len(values) for values in restrictions.values())
+        wanted = " and ".join(part for part in (
+            f"max error <= {args.max_abs_error:g}" if args.max_abs_error is not None else "",
+            f"PSNR >= {args.min_psnr:g} dB" if args.min_psnr is not None else "") if part)
     else:
-        compress = fixed_options(method=args.method, scale=_single_scale(args.scale), cutoff=args.cutoff,
-                                 coder=args.coder)
+        fixed = fixed_options(method=args.method, scale=_single_scale(args.scale), cutoff=args.cutoff,
+                              coder=args.coder)
 
-    def work(path: Path) -> None:
-        signal = read_signal(path)
+    def work(path: Path, report: _Report) -> None:
+        input_bytes = path.stat().st_size
+        signal = read_signal(path, columns=args.columns)
         archive = _wants_archive(args, signal)
         output = _output_path(args, path, ARCHIVE_SUFFIX if archive else STREAM_SUFFIX)
-        if args.output is not None:
+        if args.output is not None and args.output != STDIO:
             archive = _archive_by_suffix(output, archive, len(signal.channels))
         _check_writable(output, args.force, path)
         many = len(signal.channels) > 1 or signal.sample_count >= 1 << 22
+        if target:
+            # One search bar at a time: channels searched side by side show the channel bar.
+            alone = len(signal.channels) == 1 or args.channel_jobs == 1
+            compress = quality_target(args.max_abs_error, args.min_psnr,
+                                      show_progress=args.inner_progress if alone else False, **restrictions)
+            if args.inner_progress is not False:
+                _announce(args, f"{_report_name(path)}: searching {candidates} combinations per channel for the "
+                                f"smallest stream with {wanted}")
+        else:
+            compress = fixed
         saved = save_signal(output, signal, compress, archive=archive,
-                            show_progress=_progress_flag(args) if many else False)
+                            show_progress=args.inner_progress if many or target else False, jobs=args.channel_jobs)
         for line in saved.reports:
-            _say(args, f"{path} {line}" if line.startswith("channel") else f"{path}: {line}")
+            report.say(f"{path} {line}" if line.startswith("channel") else f"{path}: {line}")
         if not archive and not args.quiet:
             kept = "no checksum" if not saved.checksummed else "its NaN/infinities in a trailer only quorvane reads"
-            print(f"{PROGRAM}: note: {output} is a bare stream: no metadata (dtype, shape, names, sample rate), "
-                  f"{kept}; {ARCHIVE_SUFFIX} keeps everything", file=sys.stderr)
+            report.note(f"{PROGRAM}: note: {_shown(args, output)} is a bare stream: no metadata (dtype, shape, names, "
+                        f"sample rate), {kept}; {ARCHIVE_SUFFIX} keeps everything")
         raw = 4 * signal.sample_count
-        _say(args, f"{path} -> {output}: {saved.channels} channel(s), {signal.sample_count} samples, "
-                   f"{saved.file_bytes} bytes (ratio {raw / saved.stream_bytes:.2f} against float32)")
+        report.say(f"{path} -> {_shown(args, output)}: {saved.channels} channel(s), {signal.sample_count} samples, "
+                   f"{saved.file_bytes} bytes (ratio {raw / saved.stream_bytes:.2f} against float32, "
+                   f"{input_bytes / saved.file_bytes:.2f} against the {input_bytes}-byte input file)")
+        if args.output == STDIO:
+            report.data = output
 
-    return _for_each_input(args, work)
+    return _for_each_input(args, work, compressed_inputs=False)
+
+
+def _report_name(path: Path) -> str:
+    return "<stdin>" if path.name.startswith("stdin.") and path.parent.name.startswith("quorvane-") else str(path)
+
+
+def _shown(args: argparse.Namespace, output: Path) -> str:
+    return "<stdout>" if args.output == STDIO else str(output)
 
 
 def _single_scale(value: Optional[str]) -> Optional[int]:
@@ -305,7 +488,7 @@ def _single_scale(value: Optional[str]) -> Optional[int]:
         return None
     scales = _parse_scales([value])
     if not scales or len(scales) != 1:
-        raise CliError(f"--scale takes one value here, got {value!r}")
+        raise UsageError(f"--scale takes one value here, got {value!r}")
     return scales[0]
 
 
@@ -313,7 +496,7 @@ def _restrict(value: Optional[str], allowed: Sequence[T]) -> List[T]:
     if value is None:
         return list(allowed)
     if value not in allowed:
-        raise CliError(f"unknown value {value!r}; choose from {', '.join(map(str, allowed))}")
+        raise UsageError(f"unknown value {value!r}; choose from {', '.join(map(str, allowed))}")
     return [cast(T, value)]
 
 
@@ -347,12 +530,12 @@ def _archive_by_suffix(output: Path, default: bool, channels: int) -> bool:
 
 
 def run_decompress(args: argparse.Namespace) -> int:
-    def work(path: Path) -> None:
+    def work(path: Path, report: _Report) -> None:
         compressed = read_compressed(path)  # checks before any output is chosen or written
         meta = describe(compressed)
         source = meta.get("source")
         kind = args.format or (source if source in FORMAT_SUFFIX else "npy")
-        if args.output is not None:
+        if args.output is not None and args.output != STDIO:
             output: Path = args.output
             try:
                 kind = format_of(output)
@@ -362,13 +545,16 @@ def run_decompress(args: argparse.Namespace) -> int:
         else:
             output = _output_path(args, path, _source_suffix(meta, kind))
         _check_writable(output, args.force, path)
-        loaded = decode_compressed(path, compressed,
-                                   show_progress=_progress_flag(args) if len(compressed.streams) > 1 else False)
+        many = len(compressed.streams) > 1 or sum(compressed.sample_counts()) >= 1 << 22
+        loaded = decode_compressed(path, compressed, show_progress=args.inner_progress if many else False,
+                                   jobs=args.channel_jobs)
         write_signal(output, loaded.channels, meta, kind=kind, sample_rate=args.sample_rate)
         samples = sum(c.size for c in loaded.channels)
-        _say(args, f"{path} -> {output}: {len(loaded.channels)} channel(s), {samples} samples")
+        report.say(f"{path} -> {_shown(args, output)}: {len(loaded.channels)} channel(s), {samples} samples")
+        if args.output == STDIO:
+            report.data = output
 
-    return _for_each_input(args, work)
+    return _for_each_input(args, work, compressed_inputs=True)
 
 
 def _source_suffix(meta: Dict[str, Any], kind: str) -> str:
@@ -508,7 +694,7 @@ def run_eval(args: argparse.Namespace) -> int:
     cutoffs = _split_list(args.cutoff, CUTOFFS, "cutoff") or list(CUTOFFS)
     scales = _parse_scales(args.scale) or list(SCALES)
     if args.repeat < 1:
-        raise CliError("--repeat must be at least 1")
+        raise UsageError("--repeat must be at least 1")
     for path in (args.output, args.plot):
         if path is not None and not path.parent.is_dir():
             raise CliError(f"{path.parent}: no such directory")
@@ -516,12 +702,17 @@ def run_eval(args: argparse.Namespace) -> int:
         from .plotting import load_pyplot
 
         load_pyplot()  # fail before the long run, not after it
-    signal = read_signal(args.input)
+    with tempfile.TemporaryDirectory(prefix="quorvane-") as scratch:
+        args.scratch = Path(scratch)
+        source = _stdin_copy(args, compressed=False) if args.input == STDIO else args.input
+        signal = read_signal(source, columns=args.columns)
     choices = grid(methods=cast(List[MethodName], methods), coders=cast(List[CoderName], coders),
                    scales=scales, cutoffs=cast(List[CutoffName], cutoffs))
     started = time.perf_counter()
+    _announce(args, f"measuring {len(choices)} combinations on {args.input} ({signal.sample_count} samples, "
+                    f"{args.repeat} timing run(s) each)")
     rows = evaluate(_finite_channels(args.input, signal), choices, repeat=args.repeat,
-                    show_progress=_progress_flag(args))
+                    show_progress=_progress_flag(args), jobs=_jobs(args))
     text = format_csv(rows) if args.csv else format_table(rows)
     if args.output is not None:
         with atomic_output(args.output) as temporary:
@@ -562,6 +753,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except KeyboardInterrupt:
         _report_error("interrupted")
         return 130
+    except UsageError as error:
+        _report_error(f"{error} (see --help)")
+        return 2
     except BrokenPipeError:
         # The reader went away (quorvane eval | head); nothing left to say,
         # and the final flush at exit must not complain either.

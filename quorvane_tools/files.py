@@ -25,6 +25,7 @@ import quorvane
 from .containers import ARCHIVE_SUFFIX, STREAM_SUFFIX, Compressed, ContainerError, read_compressed, write_compressed
 from .header import parse_header
 from .options import make_choice
+from .parallel import ordered_map
 from .progress import progress
 from .quality import choose_options
 from .samples import codec_input
@@ -66,8 +67,9 @@ def quality_target(max_abs_error: Optional[float] = None, min_psnr: Optional[flo
     """The smallest stream per channel that meets the target (see `choose_options`)."""
 
     def compress(samples: npt.NDArray[np.float32], index: int) -> Tuple[bytes, Optional[str]]:
-        # A search over a short signal takes too little time for a bar.
-        bar = show_progress if samples.size >= 1 << 20 else False
+        # A search over a short signal takes too little time for a bar; from
+        # about 2^15 samples the 168 candidates take a second or more.
+        bar = show_progress if samples.size >= 1 << 15 else False
         chosen = choose_options(samples, max_abs_error=max_abs_error, min_psnr=min_psnr,
                                 show_progress=bar, **restrictions)
         return chosen.stream, chosen.describe()
@@ -76,16 +78,16 @@ def quality_target(max_abs_error: Optional[float] = None, min_psnr: Optional[flo
 
 
 def encode_channels(signal: SignalData, compress: ChannelCompressor, *, archive: bool = True,
-                    show_progress: Optional[bool] = False, description: str = "") -> Tuple[List[bytes], List[str]]:
+                    show_progress: Optional[bool] = False, description: str = "",
+                    jobs: int = 1) -> Tuple[List[bytes], List[str]]:
     """One chunk per channel: non-finite samples filled and recorded, a
-    trailer on every chunk of an archive (for its checksum)."""
-    chunks: List[bytes] = []
-    reports: List[str] = []
+    trailer on every chunk of an archive (for its checksum). `jobs`
+    channels are encoded at a time; the result is the same for any count."""
     channels = signal.channels
-    for index, channel in enumerate(progress(channels, total=len(channels), description=description,
-                                             enabled=show_progress, unit="channel")):
+
+    def encode(index: int) -> Tuple[bytes, Optional[str]]:
         try:
-            prepared = prepare_signal(codec_input(channel))
+            prepared = prepare_signal(codec_input(channels[index]))
         except SampleRangeError as error:
             raise SampleRangeError(f"channel {index}: {error}" if len(channels) > 1 else str(error)) from None
         if prepared.samples is None:
@@ -95,21 +97,28 @@ def encode_channels(signal: SignalData, compress: ChannelCompressor, *, archive:
             stream, report = compress(prepared.samples, index)
         # A bare stream keeps no metadata, the dtype included; it gets a
         # trailer only to keep NaN and infinities.
-        chunks.append(finish_chunk(stream, prepared, always_trailer=archive, keep_dtype=archive))
+        return finish_chunk(stream, prepared, always_trailer=archive, keep_dtype=archive), report
+
+    chunks: List[bytes] = []
+    reports: List[str] = []
+    results = ordered_map(encode, range(len(channels)), jobs)
+    for index, (chunk, report) in enumerate(progress(results, total=len(channels), description=description,
+                                                     enabled=show_progress, unit="channel")):
+        chunks.append(chunk)
         if report is not None:
             reports.append(f"channel {index}: {report}" if len(channels) > 1 else report)
     return chunks, reports
 
 
 def save_signal(path: PathLike, signal: SignalData, compress: Optional[ChannelCompressor] = None, *,
-                archive: bool = True, show_progress: Optional[bool] = False) -> SavedFile:
+                archive: bool = True, show_progress: Optional[bool] = False, jobs: int = 1) -> SavedFile:
     """Compresses every channel of `signal` into `path` (written atomically)."""
     target = Path(path)
     if not archive and len(signal.channels) != 1:
         raise ContainerError(f"{target}: {len(signal.channels)} channels need a {ARCHIVE_SUFFIX} archive, "
                              f"not {STREAM_SUFFIX}")
     chunks, reports = encode_channels(signal, compress or fixed_options(), archive=archive,
-                                      show_progress=show_progress, description=target.name)
+                                      show_progress=show_progress, description=target.name, jobs=jobs)
     write_compressed(target, chunks, signal.metadata(), archive=archive)
     return SavedFile(path=target, archive=archive, channels=len(chunks), sample_count=signal.sample_count,
                      stream_bytes=sum(len(chunk) for chunk in chunks), file_bytes=target.stat().st_size,
@@ -181,21 +190,25 @@ class LoadedSignal:
     compressed: Compressed
 
 
-def load_signal(path: PathLike, *, show_progress: Optional[bool] = False) -> LoadedSignal:
+def load_signal(path: PathLike, *, show_progress: Optional[bool] = False, jobs: int = 1) -> LoadedSignal:
     """Checks and decodes every channel; ContainerError names the damaged part."""
-    return decode_compressed(Path(path), read_compressed(Path(path)), show_progress=show_progress)
+    return decode_compressed(Path(path), read_compressed(Path(path)), show_progress=show_progress, jobs=jobs)
 
 
-def decode_compressed(source: Path, compressed: Compressed, *, show_progress: Optional[bool] = False) -> LoadedSignal:
-    """Decodes the channels of a file `read_compressed` has checked."""
-    channels = []
-    for index, stream in enumerate(progress(compressed.streams, total=len(compressed.streams),
-                                            description=source.name, enabled=show_progress, unit="channel")):
+def decode_compressed(source: Path, compressed: Compressed, *, show_progress: Optional[bool] = False,
+                      jobs: int = 1) -> LoadedSignal:
+    """Decodes the channels of a file `read_compressed` has checked, `jobs` at a time."""
+
+    def decode(index: int) -> npt.NDArray[Any]:
         try:
-            channels.append(decode_signal(stream)[0])
+            return decode_signal(compressed.streams[index])[0]
         except ValueError as error:
             part = f"channel {index}" if compressed.archive else "stream"
             raise ContainerError(f"{source}: {part} cannot be decoded: {error}") from error
+
+    decoded = ordered_map(decode, range(len(compressed.streams)), jobs)
+    channels = list(progress(decoded, total=len(compressed.streams), description=source.name,
+                             enabled=show_progress, unit="channel"))
     return LoadedSignal(channels=channels, meta=describe(compressed), compressed=compressed)
 
 

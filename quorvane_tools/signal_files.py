@@ -4,12 +4,16 @@ Formats, chosen by file suffix:
 
 - `.npy`: one array. 1-D is one channel; 2-D is (samples, channels); more
   dimensions are (samples, everything else flattened).
-- `.wav`: integer PCM through the standard library's `wave` (8, 16, 24 or
-  32 bits); each channel is one signal of integer sample values.
+- `.wav`: PCM or float samples through soundfile (libsndfile), else
+  integer PCM through the standard library's `wave` (8, 16, 24 or 32
+  bits); each channel is one signal, integer PCM as integer sample values.
 - `.csv`, `.tsv`, `.txt`, `.dat`: numeric text columns, one channel each,
-  an optional header row of names, `#` comment lines.
+  an optional header row of names, `#` comment lines, empty cells as NaN,
+  a leading time or label column kept aside (`formats.table`).
 - `.f32`, `.raw`, `.bin`: little-endian float32, one channel (written
   interleaved when there are several).
+- `.flac`, `.aiff`, `.w64`, `.rf64`, `.mseed`, `.sac`, `.edf`, `.bdf`:
+  through their libraries (`quorvane_tools.formats`), with their headers.
 
 `SignalData` carries what the compressed container has to keep for the
 way back: the source format, dtype, shape, sample rate, sample width and
@@ -17,8 +21,6 @@ column names.
 """
 from __future__ import annotations
 
-import csv
-import io
 import os
 import secrets
 import wave
@@ -34,7 +36,12 @@ NPY_SUFFIXES = {".npy"}
 WAV_SUFFIXES = {".wav", ".wave"}
 TEXT_SUFFIXES = {".csv", ".tsv", ".txt", ".dat"}
 RAW_SUFFIXES = {".f32", ".raw", ".bin"}
-FORMAT_SUFFIX = {"npy": ".npy", "wav": ".wav", "csv": ".csv", "raw": ".f32"}
+FORMAT_SUFFIX = {
+    "npy": ".npy", "wav": ".wav", "csv": ".csv", "raw": ".f32",
+    # Read and written through their libraries (quorvane_tools.formats).
+    "flac": ".flac", "aiff": ".aiff", "w64": ".w64", "rf64": ".rf64",
+    "mseed": ".mseed", "sac": ".sac", "edf": ".edf", "bdf": ".bdf",
+}
 
 
 class SignalFileError(ValueError):
@@ -87,29 +94,50 @@ def format_of(path: Path) -> str:
         return "csv"
     if suffix in RAW_SUFFIXES:
         return "raw"
-    known = sorted(NPY_SUFFIXES | WAV_SUFFIXES | TEXT_SUFFIXES | RAW_SUFFIXES)
-    raise SignalFileError(f"{path}: unknown sample file type '{path.suffix}' (known: {', '.join(known)})")
+    from .formats.registry import kind_of_suffix, known_suffixes
+
+    library_kind = kind_of_suffix(suffix)
+    if library_kind is not None:
+        return library_kind
+    known = sorted(NPY_SUFFIXES | WAV_SUFFIXES | TEXT_SUFFIXES | RAW_SUFFIXES | set(known_suffixes()))
+    what = f"'{path.suffix}'" if path.suffix else "without a suffix"
+    raise SignalFileError(f"{path}: unknown sample file type {what} (known: {', '.join(known)})")
 
 
 # ---------------------------------------------------------------- reading
 
 
-def read_signal(path: Path) -> SignalData:
-    signal = _read_by_format(path)
+def read_signal(path: Path, columns: Optional[Sequence[str]] = None) -> SignalData:
+    """Reads a sample file by its suffix; `columns` selects text columns (see `select_columns`)."""
+    if path.is_dir():
+        raise SignalFileError(f"{path}: is a directory, not a sample file")
+    if path.is_file() and path.stat().st_size == 0:
+        raise SignalFileError(f"{path}: is empty (0 bytes)")
+    kind = format_of(path)
+    if columns and kind != "csv":
+        raise SignalFileError(f"{path}: --columns applies to text tables (.csv, .tsv, .txt, .dat), not {kind} files")
+    signal = _read_by_format(path, kind, columns)
     signal.suffix = path.suffix.lower()
     return signal
 
 
-def _read_by_format(path: Path) -> SignalData:
-    kind = format_of(path)
+def _read_by_format(path: Path, kind: str, columns: Optional[Sequence[str]]) -> SignalData:
+    from .formats import has_module
+    from .formats.registry import read_library_kind
+    from .formats.table import read_table
+
     try:
         if kind == "npy":
             return _read_npy(path)
         if kind == "wav":
-            return _read_wav(path)
+            # libsndfile reads float WAV, WAVE_FORMAT_EXTENSIBLE and RF64 too;
+            # the standard library's reader is the fallback without it.
+            return read_library_kind(path, kind) if has_module("soundfile") else _read_wav(path)
         if kind == "csv":
-            return _read_text(path)
-        return _read_raw(path)
+            return read_table(path, columns)
+        if kind == "raw":
+            return _read_raw(path)
+        return read_library_kind(path, kind)
     except SignalFileError:
         raise
     except (wave.Error, EOFError) as error:
@@ -121,6 +149,10 @@ def _read_by_format(path: Path) -> SignalData:
 
 
 def _read_npy(path: Path) -> SignalData:
+    with open(path, "rb") as handle:
+        magic = handle.read(6)
+    if magic != b"\x93NUMPY":
+        raise SignalFileError(f"{path}: not a NumPy .npy file (it starts with {magic!r}, not b'\\x93NUMPY')")
     array = np.load(path, allow_pickle=False)
     if array.dtype.kind not in "biuf":
         raise SignalFileError(f"{path}: holds {array.dtype} values; only real numbers can be compressed")
@@ -152,7 +184,9 @@ def _read_wav(path: Path) -> SignalData:
     return SignalData(
         channels=[np.ascontiguousarray(values[:, index], dtype=np.float64) for index in range(channels)],
         source="wav",
-        dtype=f"int{8 * width}" if width > 1 else "uint8",
+        # Signed values in the smallest NumPy type that holds them (8-bit WAV
+        # is stored offset by 128, 24-bit has no type of its own).
+        dtype={1: "int8", 2: "int16", 3: "int32", 4: "int32"}[width],
         shape=[int(values.shape[0]), channels],
         sample_rate=rate,
         sample_width=width,
@@ -167,82 +201,6 @@ def _pcm_to_int(frames: bytes, width: int) -> npt.NDArray[np.int64]:
     values = np.frombuffer(frames, dtype=np.dtype(_WAV_INTEGER[width]).newbyteorder("<")).astype(np.int64)
     # 8-bit WAV is unsigned with its zero at 128.
     return values - 128 if width == 1 else values
-
-
-def _read_text(path: Path) -> SignalData:
-    text = path.read_text(encoding="utf-8-sig")
-    suffix = path.suffix.lower()
-    rows = _split_rows(text, suffix)
-    if not rows:
-        raise SignalFileError(f"{path}: holds no rows of numbers")
-    names: Optional[List[str]] = None
-    first_line, first = rows[0]
-    if not all(_is_number(cell) for cell in first):
-        names = [cell.strip() for cell in first]
-        rows = rows[1:]
-        if not rows:
-            raise SignalFileError(f"{path}: has a header row but no numbers")
-    width = len(rows[0][1])
-    values = np.empty((len(rows), width), dtype=np.float64)
-    for index, (line, cells) in enumerate(rows):
-        if len(cells) != width:
-            raise SignalFileError(f"{path}: line {line}: expected {width} columns, found {len(cells)}")
-        for column, cell in enumerate(cells):
-            try:
-                values[index, column] = float(cell)
-            except ValueError:
-                raise SignalFileError(
-                    f"{path}: line {line}, column {column + 1}: cannot read {cell.strip()!r} as a number"
-                ) from None
-    if names is not None and len(names) != width:
-        raise SignalFileError(f"{path}: the header names {len(names)} columns, the rows hold {width}")
-    return SignalData(
-        channels=[np.ascontiguousarray(values[:, index]) for index in range(width)],
-        source="csv",
-        dtype="float64",
-        shape=[len(rows), width],
-        columns=names,
-        extra={"delimiter": _delimiter_for(suffix, text)},
-    )
-
-
-def _delimiter_for(suffix: str, text: str) -> Optional[str]:
-    if suffix == ".csv":
-        return ","
-    if suffix == ".tsv":
-        return "\t"
-    # Free text: commas if the first data line has any, else any whitespace.
-    for line in text.splitlines():
-        if line.strip() and not line.lstrip().startswith("#"):
-            return "," if "," in line else None
-    return None
-
-
-def _split_rows(text: str, suffix: str) -> List[Tuple[int, List[str]]]:
-    """(line number, cells) of every row that is not blank or a comment."""
-    delimiter = _delimiter_for(suffix, text)
-    rows: List[Tuple[int, List[str]]] = []
-    lines = text.splitlines()
-    if delimiter is None:
-        for number, line in enumerate(lines, start=1):
-            if line.strip() and not line.lstrip().startswith("#"):
-                rows.append((number, line.split()))
-        return rows
-    reader = csv.reader(io.StringIO(text), delimiter=delimiter)
-    for cells in reader:
-        number = reader.line_num
-        if not cells or all(not cell.strip() for cell in cells) or cells[0].lstrip().startswith("#"):
-            continue
-        rows.append((number, cells))
-    return rows
-
-
-def _is_number(cell: str) -> bool:
-    try:
-        float(cell)
-    except ValueError:
-        return False
-    return True
 
 
 def _read_raw(path: Path) -> SignalData:
@@ -299,6 +257,14 @@ def write_signal(
     kind = kind or format_of(path)
     if not channels:
         raise SignalFileError(f"{path}: nothing to write")
+    from .formats import has_module
+    from .formats.registry import SUFFIXES as LIBRARY_KINDS, write_library_kind
+
+    if kind in LIBRARY_KINDS or (kind == "wav" and has_module("soundfile")):
+        # These formats hold channels of different lengths and rates themselves.
+        with atomic_output(path) as temporary:
+            write_library_kind(temporary, kind, channels, meta, sample_rate)
+        return
     lengths = {int(channel.size) for channel in channels}
     if len(lengths) != 1:
         raise SignalFileError(f"{path}: channels differ in length ({sorted(lengths)})")
@@ -309,7 +275,9 @@ def write_signal(
         elif kind == "wav":
             _write_wav(temporary, columns, meta, sample_rate)
         elif kind == "csv":
-            _write_text(temporary, path.suffix.lower(), columns, meta)
+            from .formats.table import write_table
+
+            write_table(temporary, path.suffix.lower(), columns, meta)
         elif kind == "raw":
             temporary.write_bytes(columns.astype("<f4").tobytes())
         else:
@@ -381,11 +349,3 @@ def _write_wav(path: Path, columns: npt.NDArray[Any], meta: Dict[str, Any], samp
         writer.writeframes(frames)
 
 
-def _write_text(path: Path, suffix: str, columns: npt.NDArray[Any], meta: Dict[str, Any]) -> None:
-    delimiter = {".csv": ",", ".tsv": "\t"}.get(suffix, meta.get("delimiter") or " ")
-    with open(path, "w", encoding="utf-8", newline="") as handle:
-        names = meta.get("columns")
-        if names and len(names) == columns.shape[1]:
-            handle.write(delimiter.join(str(name) for name in names) + "\n")
-        # float32 values need at most 9 significant digits to read back exactly.
-        np.savetxt(handle, columns.astype(np.float64), fmt="%.9g", delimiter=delimiter)

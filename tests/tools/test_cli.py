@@ -234,23 +234,20 @@ def test_eval_csv_and_plot(tmp_path, capsys):
         ("bad.csv", ["compress", "{d}/bad.csv"], "line 3, column 2: cannot read 'x' as a number"),
         ("ragged.csv", ["compress", "{d}/ragged.csv"], "line 2: expected 2 columns, found 3"),
         ("odd.f32", ["compress", "{d}/odd.f32"], "5 bytes is not a whole number of float32 samples"),
-        ("fake.wav", ["compress", "{d}/fake.wav"], "not a readable PCM WAV file"),
+        ("fake.wav", ["compress", "{d}/fake.wav"], "fake.wav: not a readable audio file"),
         ("junk.qrv", ["decompress", "{d}/junk.qrv"], "neither a quorvane stream nor a .qrvz archive"),
         ("badmagic.qrv", ["info", "{d}/badmagic.qrv"], "neither a quorvane stream"),
         ("short.qrv", ["decompress", "{d}/short.qrv"], "truncated: the stream needs"),
         ("ok.qrv", ["decompress", "{d}/ok.qrv", "-o", "{d}/ok.wav"], "needs a sample rate"),
         ("ok.qrv", ["decompress", "{d}/ok.qrv", "-o", "{d}/ok.xyz"], "unknown sample file type '.xyz'"),
-        ("ok.npy", ["compress", "{d}/ok.npy", "-o", "{d}/ok.npy"], "would overwrite its own input"),
         ("two.npy", ["compress", "{d}/two.npy", "-o", "{d}/two.qrv"], "2 channels need a .qrvz archive"),
-        ("ok.npy", ["compress", "{d}/ok.npy", "--scale", "6-8"], "--scale takes one value here"),
-        ("ok.npy", ["eval", "{d}/ok.npy", "--method", "haar"], "unknown method 'haar'"),
-        ("ok.npy", ["eval", "{d}/ok.npy", "--scale", "5"], "scale 5 is outside 6..12"),
         ("ok.npy", ["eval", "{d}/ok.npy", "--plot", "{d}/nodir/rd.png"], "nodir: no such directory"),
         ("empty.npy", ["compress", "{d}/empty.npy"], "holds no samples"),
         ("text.npy", ["compress", "{d}/text.npy"], "only real numbers can be compressed"),
     ],
 )
 def test_failures_are_one_line_and_leave_nothing(tmp_path, capsys, setup, argv, message):
+    # (Wrong command lines exit 2: test_cli_usage.py.)
     ok = quorvane.compress_signal(ECG[:300])
     contents = {
         "notes.doc": b"hello", "bad.csv": b"a,b\n1,2\n3,x\n", "ragged.csv": b"1,2\n3,4,5\n", "odd.f32": b"12345",

@@ -6,11 +6,19 @@ import wave
 import numpy as np
 import pytest
 
+from tools_support import require
+
+import quorvane_tools.formats
 from quorvane_tools.signal_files import SignalFileError, atomic_output, read_signal, write_signal
 
 
+@pytest.mark.parametrize("reader", ["soundfile", "standard library"])
 @pytest.mark.parametrize("width", [1, 2, 3, 4])
-def test_wav_integers_survive_every_width(tmp_path, width):
+def test_wav_integers_survive_every_width(tmp_path, monkeypatch, width, reader):
+    if reader == "soundfile":
+        require("soundfile")
+    else:
+        monkeypatch.setattr(quorvane_tools.formats, "has_module", lambda name: False)
     bits = 8 * width
     low, high = -(1 << (bits - 1)), (1 << (bits - 1)) - 1
     rng = np.random.default_rng(width)
@@ -21,11 +29,13 @@ def test_wav_integers_survive_every_width(tmp_path, width):
     data = read_signal(tmp_path / "a.wav")
     assert (data.sample_rate, data.sample_width, len(data.channels)) == (16000, width, 3)
     np.testing.assert_array_equal(np.stack(data.channels, axis=1), values)
-    assert data.dtype == ("uint8" if width == 1 else f"int{bits}")
+    # Signed sample values (8-bit WAV's offset of 128 removed) in a NumPy type that holds them.
+    assert data.dtype == {1: "int8", 2: "int16", 3: "int32", 4: "int32"}[width]
 
 
 def test_wav_output_rounds_and_clips(tmp_path):
-    write_signal(tmp_path / "b.wav", [np.array([0.4, 0.6, -1.5, 40000.0, -40000.0])], {"sample_rate": 8000})
+    write_signal(tmp_path / "b.wav", [np.array([0.4, 0.6, -1.5, 40000.0, -40000.0])],
+                 {"sample_rate": 8000, "sample_width": 2})
     with wave.open(str(tmp_path / "b.wav"), "rb") as reader:
         frames = np.frombuffer(reader.readframes(5), "<i2")
     np.testing.assert_array_equal(frames, [0, 1, -2, 32767, -32768])
@@ -58,10 +68,11 @@ def test_text_formats(tmp_path):
 @pytest.mark.parametrize(
     "name,content,message",
     [
-        ("a.csv", "", "holds no rows of numbers"),
+        ("a.csv", "", r"a.csv: is empty \(0 bytes\)"),
+        ("a2.csv", "# nothing but a comment\n", "holds no rows of numbers"),
         ("b.csv", "x,y\n", "has a header row but no numbers"),
         ("c.csv", "x,y,z\n1,2\n", "the header names 3 columns, the rows hold 2"),
-        ("d.raw", "", "holds no samples"),
+        ("d.raw", "", r"d.raw: is empty \(0 bytes\)"),
     ],
 )
 def test_unreadable_files(tmp_path, name, content, message):
