@@ -1,0 +1,542 @@
+// encode_to_target: choose method, level count, step and dead zone from a
+// rate/error model, then close the loop on the real reconstruction.
+//
+// 1. Per allowed method, one forward transform of the normalised signal.
+// 2. Model: for a step, the quantiser error of every coefficient times the
+//    energy of its band's synthesis response estimates the squared error;
+//    the entropy of each band's quantised values estimates the rate. A short
+//    bisection on the step per (method, dead zone) finds the largest step
+//    the model accepts, and the cheapest pair wins. No candidate is coded.
+// 3. For a max-error bound, the step is refined by bisection on the real
+//    reconstruction, allowing a few samples over the bound, which the
+//    correction then fixes: it nudges by one unit the coefficient that
+//    brings each offending sample back inside, and repeats until none is
+//    left.
+// 4. The stream is coded, decoded with `decompress` and measured; if it
+//    misses (the model is an estimate), the step shrinks and step 3-4 repeat.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <optional>
+
+#include "quorvane/codec/codec.h"
+#include "quorvane/codec/target_encoder.h"
+#include "target/analysis.h"
+#include "target/rounding_quantizer.h"
+#include "target/synthesis_model.h"
+
+namespace quorvane::codec {
+namespace {
+
+using target::Analysis;
+using target::StoredMap;
+using target::SynthesisModel;
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+TargetError unreachable(const std::string& text) {
+  return TargetError(TargetError::Kind::TargetUnreachable, text);
+}
+
+bool known_coder(StreamCoder coder) {
+  return std::find(std::begin(kStreamCoders), std::end(kStreamCoders), coder) != std::end(kStreamCoders);
+}
+
+TargetResult<bool> check_settings(const TargetSettings& settings) {
+  if (settings.levels < 1 || settings.levels > kMaxTargetLevels) {
+    return Err{TargetError(TargetError::Kind::InvalidSettings,
+                           "Level count must lie in 1..10, but it was " + std::to_string(settings.levels))};
+  }
+  if (!(settings.dead_zone >= 0.5f && settings.dead_zone <= 4.0f)) {
+    return Err{TargetError(TargetError::Kind::InvalidSettings, "Dead zone must lie in 0.5..4 steps")};
+  }
+  if (!known_coder(settings.coder)) {
+    return Err{TargetError(TargetError::Kind::InvalidSettings,
+                           "Unknown entropy coder " + std::to_string(static_cast<unsigned>(settings.coder)))};
+  }
+  return true;
+}
+
+// Bounds in the signal's units; infinity where not asked for.
+struct Bounds {
+  double max_abs = kInfinity;
+  double max_rmse = kInfinity;
+};
+
+// One method's analysis with what the search keeps about it.
+struct MethodState {
+  Analysis analysis;
+  // peaks[L - 1]: the largest coefficient magnitude of an L-level stream.
+  std::vector<float> peaks;
+  std::map<std::size_t, SynthesisModel> models;
+
+  explicit MethodState(Analysis a) : analysis(std::move(a)) {
+    float detail_peak = 0.0f;
+    for (const wavelet::Dwt& level : analysis.bands.levels) {
+      for (const float c : level.details) detail_peak = std::max(detail_peak, std::fabs(c));
+      float approximation_peak = 0.0f;
+      for (const float c : level.approximations) approximation_peak = std::max(approximation_peak, std::fabs(c));
+      peaks.push_back(std::max(detail_peak, approximation_peak));
+    }
+  }
+
+  // The deepest level count whose coefficients fit int16 at this many units
+  // per coefficient; 0 if none does.
+  std::size_t levels_for(float units_per_coefficient) const {
+    for (std::size_t levels = peaks.size(); levels >= 1; --levels) {
+      if (peaks[levels - 1] * units_per_coefficient < target::kLargestUnits - 1.0f) return levels;
+    }
+    return 0;
+  }
+
+  TargetResult<const SynthesisModel*> model(std::size_t levels) {
+    auto found = models.find(levels);
+    if (found == models.end()) {
+      QUORVANE_TRY(SynthesisModel built, target::synthesis_model(analysis, levels));
+      found = models.emplace(levels, std::move(built)).first;
+    }
+    return &found->second;
+  }
+};
+
+struct ModelPoint {
+  bool feasible = false;
+  double rmse = kInfinity;
+  double bits = kInfinity;
+};
+
+// Estimated RMSE and size of one step and dead zone, from a subsample of
+// every large band.
+TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_zone) {
+  const Analysis& analysis = state.analysis;
+  const float units = analysis.reference_range / step;
+  const std::size_t levels = state.levels_for(units);
+  if (levels == 0 || !std::isfinite(units)) return ModelPoint{};
+  QUORVANE_TRY(const SynthesisModel* model, state.model(levels));
+
+  constexpr std::size_t kSampledPerBand = 16384;
+  constexpr int kHistogramHalf = 2048;
+  static thread_local std::vector<std::uint32_t> histogram(2 * kHistogramHalf);
+
+  ModelPoint point;
+  point.feasible = true;
+  double squares = 0.0;
+  double bits = 0.0;
+  const std::vector<std::span<const float>> bands = analysis.stream_bands(levels);
+  for (std::size_t b = 0; b < bands.size(); ++b) {
+    const std::span<const float> band = bands[b];
+    if (band.empty()) continue;
+    const std::size_t stride = std::max<std::size_t>(1, band.size() / kSampledPerBand);
+    const float zone = b == 0 ? 0.5f : dead_zone;
+    std::fill(histogram.begin(), histogram.end(), 0u);
+    std::size_t counted = 0;
+    std::size_t escapes = 0;
+    double band_squares = 0.0;
+    for (std::size_t k = 0; k < band.size(); k += stride) {
+      const float t = band[k] * units;
+      const std::int16_t q = target::quantize_rounded(t, zone);
+      const double error = static_cast<double>(t) - q;
+      band_squares += error * error;
+      if (q >= -kHistogramHalf && q < kHistogramHalf) {
+        ++histogram[static_cast<std::size_t>(q + kHistogramHalf)];
+      } else {
+        ++escapes;
+      }
+      ++counted;
+    }
+    double entropy = 0.0;
+    for (const std::uint32_t count : histogram) {
+      if (count != 0) entropy -= count * std::log2(static_cast<double>(count) / counted);
+    }
+    entropy += static_cast<double>(escapes) * 20.0;
+    const double weight = static_cast<double>(band.size()) / static_cast<double>(counted);
+    bits += entropy * weight;
+    squares += band_squares * weight * model->bands[b].energy;
+  }
+  const double step_d = static_cast<double>(analysis.reference_range) / units;
+  point.rmse = std::sqrt(squares / static_cast<double>(analysis.sample_count)) * step_d;
+  point.bits = bits;
+  return point;
+}
+
+// The largest step whose modelled RMSE stays within `goal`, by bisection on
+// log2(step); nullopt when even tiny steps cannot (the coefficients clamp).
+TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState& state, double goal,
+                                                                     float dead_zone) {
+  using Found = std::optional<std::pair<float, ModelPoint>>;
+  double lo_log = std::log2(std::max(goal, 1e-30)) + 1.0;
+  QUORVANE_TRY(ModelPoint point, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
+  double hi_log;
+  if (point.feasible && point.rmse <= goal) {
+    hi_log = lo_log + 2.0;
+    for (int i = 0; i < 12; ++i) {
+      QUORVANE_TRY(ModelPoint above, model_point(state, static_cast<float>(std::exp2(hi_log)), dead_zone));
+      if (!(above.feasible && above.rmse <= goal)) break;
+      lo_log = hi_log;
+      point = above;
+      hi_log += 2.0;
+    }
+  } else {
+    hi_log = lo_log;
+    bool found = false;
+    for (int i = 0; i < 16; ++i) {
+      lo_log -= 2.0;
+      QUORVANE_TRY(ModelPoint below, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
+      if (below.feasible && below.rmse <= goal) {
+        point = below;
+        found = true;
+        break;
+      }
+      hi_log = lo_log;
+    }
+    if (!found) return Found{};
+  }
+  for (int i = 0; i < 10; ++i) {
+    const double mid = 0.5 * (lo_log + hi_log);
+    QUORVANE_TRY(ModelPoint middle, model_point(state, static_cast<float>(std::exp2(mid)), dead_zone));
+    if (middle.feasible && middle.rmse <= goal) {
+      lo_log = mid;
+      point = middle;
+    } else {
+      hi_log = mid;
+    }
+  }
+  return Found{std::pair{static_cast<float>(std::exp2(lo_log)), point}};
+}
+
+// A step turned into everything a stream needs.
+struct Candidate {
+  std::size_t levels = 0;
+  StoredMap map;
+  std::vector<std::int16_t> coefficients;
+  std::vector<float> decoded;
+  std::size_t violations = 0;
+  double rmse = kInfinity;
+};
+
+TargetResult<std::optional<Candidate>> realise(const MethodState& state, float step, float dead_zone,
+                                               std::span<const float> samples, double max_abs) {
+  const Analysis& analysis = state.analysis;
+  auto map = target::stored_map(analysis, step, target::natural_scale(analysis, step));
+  if (!map.ok()) return std::optional<Candidate>{};
+  Candidate candidate;
+  candidate.map = map.value();
+  candidate.levels = state.levels_for(candidate.map.units_per_coefficient);
+  if (candidate.levels == 0) return std::optional<Candidate>{};
+  candidate.coefficients =
+      target::quantize_bands(analysis, candidate.levels, candidate.map.units_per_coefficient, dead_zone);
+  QUORVANE_TRY(candidate.decoded,
+               target::reconstruct(analysis, candidate.levels, candidate.coefficients, candidate.map));
+  double squares = 0.0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    const double error = static_cast<double>(candidate.decoded[i]) - samples[i];
+    squares += error * error;
+    if (std::fabs(error) > max_abs) ++candidate.violations;
+  }
+  candidate.rmse = std::sqrt(squares / static_cast<double>(samples.size()));
+  return std::optional<Candidate>{std::move(candidate)};
+}
+
+// Fixes every sample over `bound` by nudging coefficients one unit at a
+// time. Each offending sample takes the nudge (among the coefficients of
+// compact support that reach it) that leaves the fewest samples of that
+// support over the bound, with errors tracked through the synthesis
+// responses; every round ends with an exact reconstruction, and rounds repeat
+// until no sample is over. Returns whether the bound holds.
+TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
+                                     std::span<const float> samples, double bound) {
+  const Analysis& analysis = state.analysis;
+  QUORVANE_TRY(const SynthesisModel* model, state.model(candidate.levels));
+  // Wide responses move too many samples at once to be useful here.
+  constexpr std::size_t kWidestWindow = 420;
+  const double step = candidate.map.step;
+  const std::size_t n = samples.size();
+  std::vector<double> errors(n);
+  constexpr int kRounds = 24;
+  for (int round = 1; round <= kRounds; ++round) {
+    std::vector<std::size_t> offending;
+    for (std::size_t i = 0; i < n; ++i) {
+      errors[i] = static_cast<double>(candidate.decoded[i]) - samples[i];
+      if (std::fabs(errors[i]) > bound) offending.push_back(i);
+    }
+    if (offending.empty()) return true;
+    bool changed = false;
+    for (const std::size_t i : offending) {
+      if (!(std::fabs(errors[i]) > bound)) continue;  // fixed by an earlier nudge
+      struct Pick {
+        const target::BandResponse* band = nullptr;
+        std::ptrdiff_t position = 0;
+        int delta = 0;
+        long gain = 0;
+        double remaining = kInfinity;
+      } best;
+      const auto sample = static_cast<std::ptrdiff_t>(i);
+      for (const target::BandResponse& band : model->bands) {
+        if (band.window.empty() || band.size == 0 || band.window.size() > kWidestWindow) continue;
+        const auto stride = static_cast<std::ptrdiff_t>(band.stride);
+        const std::ptrdiff_t lo = band.first_delta;
+        const std::ptrdiff_t hi = lo + static_cast<std::ptrdiff_t>(band.window.size()) - 1;
+        const auto floor_div = [](std::ptrdiff_t a, std::ptrdiff_t b) {
+          return a >= 0 ? a / b : -((-a + b - 1) / b);
+        };
+        // Coefficients p with sample - p * stride inside [lo, hi].
+        const std::ptrdiff_t first = std::max<std::ptrdiff_t>(-floor_div(-(sample - hi), stride), 0);
+        const std::ptrdiff_t last =
+            std::min<std::ptrdiff_t>(floor_div(sample - lo, stride), static_cast<std::ptrdiff_t>(band.size) - 1);
+        for (std::ptrdiff_t p = first; p <= last; ++p) {
+          const double weight = band.window[static_cast<std::size_t>(sample - p * stride - lo)] * step;
+          if (weight == 0.0) continue;
+          const int delta = (errors[i] > 0.0) == (weight > 0.0) ? -1 : 1;
+          const int moved = candidate.coefficients[band.offset + static_cast<std::size_t>(p)] + delta;
+          if (moved > 32767 || moved < -32767) continue;
+          const double remaining = std::fabs(errors[i] + delta * weight);
+          if (!(remaining < std::fabs(errors[i]))) continue;
+          // Samples of the support over the bound before and after.
+          long gain = 0;
+          const std::ptrdiff_t base = p * stride + lo;
+          for (std::size_t j = 0; j < band.window.size(); ++j) {
+            const std::ptrdiff_t at = base + static_cast<std::ptrdiff_t>(j);
+            if (at < 0 || at >= static_cast<std::ptrdiff_t>(n)) continue;
+            const double before = errors[static_cast<std::size_t>(at)];
+            const double after = before + delta * band.window[j] * step;
+            gain += (std::fabs(before) > bound) - (std::fabs(after) > bound);
+          }
+          if (gain > best.gain || (gain == best.gain && best.band != nullptr && remaining < best.remaining)) {
+            best = Pick{&band, p, delta, gain, remaining};
+          }
+        }
+      }
+      if (best.band == nullptr || best.gain < 0 || (best.gain == 0 && round < 3)) continue;
+      const target::BandResponse& band = *best.band;
+      std::int16_t& q = candidate.coefficients[band.offset + static_cast<std::size_t>(best.position)];
+      q = static_cast<std::int16_t>(q + best.delta);
+      const std::ptrdiff_t base = best.position * static_cast<std::ptrdiff_t>(band.stride) + band.first_delta;
+      for (std::size_t j = 0; j < band.window.size(); ++j) {
+        const std::ptrdiff_t at = base + static_cast<std::ptrdiff_t>(j);
+        if (at >= 0 && at < static_cast<std::ptrdiff_t>(n)) errors[static_cast<std::size_t>(at)] += best.delta * band.window[j] * step;
+      }
+      changed = true;
+    }
+    if (!changed) return false;
+    QUORVANE_TRY(candidate.decoded,
+                 target::reconstruct(analysis, candidate.levels, candidate.coefficients, candidate.map));
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::fabs(static_cast<double>(candidate.decoded[i]) - samples[i]) > bound) return false;
+  }
+  return true;
+}
+
+bool meets(const AchievedMetrics& metrics, const QualityTarget& target) {
+  if (target.max_abs_error && !(metrics.max_abs_error <= *target.max_abs_error)) return false;
+  if (target.min_psnr && !(metrics.psnr >= *target.min_psnr)) return false;
+  if (target.max_rmse && !(metrics.rmse <= *target.max_rmse)) return false;
+  return true;
+}
+
+TargetResult<Bounds> bounds_of(const QualityTarget& target, double range) {
+  const auto invalid = [](const std::string& text) {
+    return Err{TargetError(TargetError::Kind::InvalidTarget, text)};
+  };
+  if (!target.max_abs_error && !target.min_psnr && !target.max_rmse) {
+    return invalid("A quality target needs max_abs_error, min_psnr or max_rmse");
+  }
+  Bounds bounds;
+  // A hair inside each bound, so that a caller who measures with another
+  // summation order still sees it met.
+  constexpr double kInside = 1.0 - 1e-6;
+  if (target.max_abs_error) {
+    if (!(*target.max_abs_error >= 0.0) || !std::isfinite(*target.max_abs_error)) {
+      return invalid("max_abs_error must be a finite number >= 0");
+    }
+    bounds.max_abs = *target.max_abs_error;
+  }
+  if (target.max_rmse) {
+    if (!(*target.max_rmse >= 0.0) || !std::isfinite(*target.max_rmse)) {
+      return invalid("max_rmse must be a finite number >= 0");
+    }
+    bounds.max_rmse = *target.max_rmse * kInside;
+  }
+  if (target.min_psnr) {
+    if (std::isnan(*target.min_psnr)) return invalid("min_psnr must be a number");
+    bounds.max_rmse = std::min(bounds.max_rmse, range * std::pow(10.0, -*target.min_psnr / 20.0) * kInside);
+  }
+  return bounds;
+}
+
+struct Plan {
+  std::size_t method_index = 0;
+  float dead_zone = 0.5f;
+  float step = 0.0f;
+  double bits = kInfinity;
+};
+
+}  // namespace
+
+TargetResult<std::vector<std::uint8_t>> encode_with_settings(std::span<const float> samples,
+                                                             const TargetSettings& settings) {
+  QUORVANE_TRY([[maybe_unused]] bool checked, check_settings(settings));
+  QUORVANE_TRY(const Analysis analysis, target::analyse(samples, settings.method, settings.levels));
+  QUORVANE_TRY(const StoredMap map, target::stored_map(analysis, settings.step, settings.scale));
+  const std::vector<std::int16_t> coefficients =
+      target::quantize_bands(analysis, settings.levels, map.units_per_coefficient, settings.dead_zone);
+  return target::write_stream(analysis, settings.levels, coefficients, map, settings.coder);
+}
+
+TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, const QualityTarget& target) {
+  std::vector<WaveletMethod> methods = target.methods;
+  if (methods.empty()) methods = {WaveletMethod::cdf97, WaveletMethod::cdf53, WaveletMethod::db4, WaveletMethod::sym4};
+  std::vector<StreamCoder> coders = target.coders;
+  if (coders.empty()) coders = {StreamCoder::arans};
+  for (const StreamCoder coder : coders) {
+    if (!known_coder(coder)) {
+      return Err{TargetError(TargetError::Kind::InvalidSettings,
+                             "Unknown entropy coder " + std::to_string(static_cast<unsigned>(coder)))};
+    }
+  }
+
+  std::vector<MethodState> states;
+  for (const WaveletMethod method : methods) {
+    if (static_cast<unsigned>(method) > static_cast<unsigned>(WaveletMethod::sym4)) {
+      return Err{TargetError(TargetError::Kind::InvalidSettings,
+                             "Unknown wavelet method " + std::to_string(static_cast<unsigned>(method)))};
+    }
+    QUORVANE_TRY(Analysis analysis, target::analyse(samples, method, 0));
+    states.emplace_back(std::move(analysis));
+  }
+  const Analysis& first = states.front().analysis;
+  const double range = static_cast<double>(first.true_max) - static_cast<double>(first.true_min);
+  QUORVANE_TRY(const Bounds bounds, bounds_of(target, range));
+
+  // The model's RMSE goal; a max-error bound is typically a few RMSEs.
+  constexpr double kPeakToRms = 3.5;
+  const double goal = std::min(bounds.max_rmse, bounds.max_abs / kPeakToRms);
+  const bool max_error = std::isfinite(bounds.max_abs);
+  static constexpr float kMaxErrorZones[] = {0.5f, 0.6f};
+  static constexpr float kRmseZones[] = {0.5f, 0.6f, 0.7f, 0.8f};
+  const std::span<const float> zones = max_error ? std::span<const float>(kMaxErrorZones)
+                                                 : std::span<const float>(kRmseZones);
+
+  Plan plan;
+  if (first.true_min == first.true_max) {
+    // A flat signal is exact with every coefficient zero at any step.
+    plan.step = std::fabs(first.true_min) > 1.0f ? std::fabs(first.true_min) * 0x1p-12f : 0x1p-12f;
+  } else {
+    for (std::size_t m = 0; m < states.size(); ++m) {
+      for (const float zone : zones) {
+        QUORVANE_TRY(auto found, model_step(states[m], goal, zone));
+        if (found && found->second.bits < plan.bits) plan = Plan{m, zone, found->first, found->second.bits};
+      }
+    }
+    if (!(plan.step > 0.0f)) {
+      return Err{unreachable("No stream of the format meets the target: the coefficients would exceed "
+                             "the int16 range at every step that could")};
+    }
+  }
+
+  MethodState& state = states[plan.method_index];
+  float step = plan.step;
+  if (max_error && first.true_min != first.true_max) {
+    // The model only ranked the choices; the step comes from the real
+    // reconstruction, allowing the few samples over the bound that the
+    // correction can take back.
+    const std::size_t budget = 1 + samples.size() / 500;
+    const auto acceptable = [&](float s) -> TargetResult<bool> {
+      QUORVANE_TRY(auto candidate, realise(state, s, plan.dead_zone, samples, bounds.max_abs));
+      return candidate && candidate->violations <= budget && candidate->rmse <= bounds.max_rmse;
+    };
+    double lo_log = std::log2(step);
+    double hi_log;
+    QUORVANE_TRY(bool ok, acceptable(step));
+    if (ok) {
+      hi_log = lo_log + 0.5;
+      for (int i = 0; i < 8; ++i) {
+        QUORVANE_TRY(bool up, acceptable(static_cast<float>(std::exp2(hi_log))));
+        if (!up) break;
+        lo_log = hi_log;
+        hi_log += 0.5;
+      }
+    } else {
+      hi_log = lo_log;
+      bool found = false;
+      for (int i = 0; i < 24; ++i) {
+        lo_log -= 0.5;
+        QUORVANE_TRY(bool down, acceptable(static_cast<float>(std::exp2(lo_log))));
+        if (down) {
+          found = true;
+          break;
+        }
+        hi_log = lo_log;
+      }
+      if (!found) lo_log = hi_log;  // the closed loop below decides
+    }
+    for (int i = 0; i < 5; ++i) {
+      const double mid = 0.5 * (lo_log + hi_log);
+      QUORVANE_TRY(bool middle, acceptable(static_cast<float>(std::exp2(mid))));
+      (middle ? lo_log : hi_log) = mid;
+    }
+    step = static_cast<float>(std::exp2(lo_log));
+  }
+
+  // Closed loop: realise, correct, code, decode with the real decoder and
+  // measure; shrink the step on a miss.
+  constexpr int kAttempts = 40;
+  std::optional<TargetEncoding> best;
+  bool grew = false;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    QUORVANE_TRY(auto realised, realise(state, step, plan.dead_zone, samples, bounds.max_abs));
+    bool feasible = realised.has_value();
+    if (feasible && max_error && realised->violations > 0) {
+      QUORVANE_TRY(feasible, correct_max_error(state, *realised, samples, bounds.max_abs));
+    }
+    if (feasible) {
+      // The real decoder and the encoder's own reconstruction use the same
+      // operations; this is the check that the stream decodes as measured.
+      std::optional<std::vector<std::uint8_t>> smallest;
+      StreamCoder chosen = coders.front();
+      for (const StreamCoder coder : coders) {
+        QUORVANE_TRY(std::vector<std::uint8_t> stream,
+                     target::write_stream(state.analysis, realised->levels, realised->coefficients,
+                                          realised->map, coder));
+        if (!smallest || stream.size() < smallest->size()) {
+          smallest = std::move(stream);
+          chosen = coder;
+        }
+      }
+      auto decoded = decompress(*smallest);
+      if (!decoded.ok()) return Err{TargetError(TargetError::Kind::CodecFailed, decoded.error().message())};
+      AchievedMetrics metrics = measure(samples, decoded.value());
+      QualityTarget inside = target;
+      if (std::isfinite(bounds.max_rmse)) inside.max_rmse = bounds.max_rmse;
+      if (meets(metrics, inside)) {
+        TargetSettings settings{state.analysis.method, static_cast<std::uint8_t>(realised->levels),
+                                realised->map.scale, realised->map.step, plan.dead_zone, chosen};
+        if (!best || smallest->size() < best->stream.size()) {
+          best = TargetEncoding{std::move(*smallest), settings, metrics};
+        }
+        // An RMSE goal met with room to spare: try once to use the room.
+        if (!max_error && !grew && metrics.rmse < 0.97 * bounds.max_rmse && metrics.rmse > 0.0) {
+          grew = true;
+          step = static_cast<float>(step * std::min(1.5, 0.995 * bounds.max_rmse / metrics.rmse));
+          continue;
+        }
+        return std::move(*best);
+      }
+      if (best) return std::move(*best);
+      if (!max_error && metrics.rmse > 0.0 && std::isfinite(bounds.max_rmse)) {
+        step = static_cast<float>(step * std::clamp(0.995 * bounds.max_rmse / metrics.rmse, 0.5, 0.995));
+        continue;
+      }
+    } else if (best) {
+      return std::move(*best);
+    }
+    step *= 0.93f;
+  }
+  if (best) return std::move(*best);
+  return Err{unreachable("No stream of the format meets the target (tried steps down to " +
+                         std::to_string(step) + ")")};
+}
+
+}  // namespace quorvane::codec
