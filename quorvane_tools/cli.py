@@ -592,6 +592,10 @@ _FIELD_LINES: List[Tuple[str, Callable[[StreamHeader], str]]] = [
 
 def _header_text(header: StreamHeader, indent: str = "") -> List[str]:
     lines = [f"{indent}{name:<16} {render(header)}" for name, render in _FIELD_LINES]
+    if header.true_extremes is not None:
+        low, high = header.true_extremes
+        lines.append(f"{indent}{'true extremes':<16} {low:.9g} .. {high:.9g} (min and max above "
+                     f"are the decoder's constants)")
     ratio = 4 * header.sample_count / header.stream_len if header.stream_len else 0.0
     lines.append(f"{indent}{'stream length':<16} {header.stream_len} bytes ({HEADER_SIZE} header + payload; "
                  f"ratio {ratio:.2f} against float32)")

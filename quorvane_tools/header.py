@@ -11,7 +11,7 @@ from __future__ import annotations
 import math
 import struct
 from dataclasses import dataclass
-from typing import Any, Dict
+from typing import Any, Dict, Optional, Tuple
 
 HEADER_SIZE = 52
 MAGIC = b"QRVN"
@@ -23,6 +23,12 @@ assert _LAYOUT.size == HEADER_SIZE
 METHOD_NAMES = {b"cf53": "cdf53", b"cf97": "cdf97", b"db04": "db4", b"sym4": "sym4"}
 METHOD_CODES = {name: code for code, name in METHOD_NAMES.items()}
 CODER_NAMES = {0: "deflate", 1: "arans", 2: "bands"}
+# The target encoder stores a step through max - min, so those are no longer
+# the signal's extremes; it records the true ones in the reserved tail:
+# this tag, then min and max as little-endian float32, then 4 zero bytes.
+# Decoders never read the tail.
+PROVENANCE_TAG = b"QTE1"
+_PROVENANCE = struct.Struct("<4sff4x")
 
 
 class HeaderError(ValueError):
@@ -73,7 +79,15 @@ class StreamHeader:
         """Quantiser step as a fraction of the signal's range."""
         return 2.0 ** -self.scale
 
+    @property
+    def true_extremes(self) -> Optional[Tuple[float, float]]:
+        """The signal's own (min, max) when the stream records them apart
+        from the denormalisation constants `min` and `max`, else None."""
+        tag, low, high = _PROVENANCE.unpack(self.reserved_tail)
+        return (low, high) if tag == PROVENANCE_TAG else None
+
     def as_dict(self) -> Dict[str, Any]:
+        extremes = self.true_extremes
         return {
             "magic": _shown(self.magic),
             "version": list(self.version),
@@ -91,6 +105,7 @@ class StreamHeader:
             "mean": self.mean,
             "payload_len": self.payload_len,
             "reserved_tail": self.reserved_tail.hex(),
+            **({"true_min": extremes[0], "true_max": extremes[1]} if extremes else {}),
         }
 
 
