@@ -6,86 +6,187 @@
 #include "transform_error.h"
 
 namespace quorvane::codec::target {
+namespace {
 
-TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size_t levels) {
-  const wavelet::DwtExecutor& executor = *analysis.executor;
-  // Long enough that the coarsest response fits well inside.
-  const std::size_t proxy_length =
-      std::min(analysis.transform_length, (std::size_t{1} << levels) * 64);
-  std::vector<wavelet::DwtSize> sizes{executor.dwt_size(proxy_length)};
+// Band sizes of an L-level transform of `length` samples, stream order.
+std::vector<std::size_t> band_sizes_of(const wavelet::DwtExecutor& executor, std::size_t length,
+                                       std::size_t levels) {
+  std::vector<wavelet::DwtSize> sizes{executor.dwt_size(length)};
   for (std::size_t i = 1; i < levels; ++i) sizes.push_back(executor.dwt_size(sizes.back().approximations));
+  std::vector<std::size_t> out{sizes.back().approximations};
+  for (const wavelet::DwtSize& size : sizes) out.push_back(size.details);
+  return out;
+}
 
-  std::vector<std::size_t> band_sizes{sizes.back().approximations};
-  std::vector<std::size_t> strides{std::size_t{1} << levels};
-  for (std::size_t i = 0; i < levels; ++i) {
-    band_sizes.push_back(sizes[i].details);
-    strides.push_back(std::size_t{1} << (i + 1));
-  }
-  std::size_t total = 0;
-  for (const std::size_t size : band_sizes) total += size;
-
-  const std::vector<std::span<const float>> real_bands = analysis.stream_bands(levels);
-  SynthesisModel model;
-  std::vector<float> coefficients(total, 0.0f);
-  std::size_t proxy_offset = 0;
-  std::size_t real_offset = 0;
-  for (std::size_t b = 0; b < band_sizes.size(); ++b) {
-    BandResponse band;
-    band.offset = real_offset;
-    band.size = real_bands[b].size();
-    band.stride = strides[b];
-    real_offset += band.size;
-
-    const std::size_t anchor = band_sizes[b] / 2;
-    coefficients[proxy_offset + anchor] = 1.0f;
-    wavelet::MultiDwtRef view;
-    view.approximations = std::span<const float>(coefficients.data(), band_sizes[0]);
-    std::size_t offset = band_sizes[0];
-    for (std::size_t i = 1; i < band_sizes.size(); ++i) {
-      view.details.emplace_back(coefficients.data() + offset, band_sizes[i]);
-      offset += band_sizes[i];
+class ImpulseResponses {
+ public:
+  ImpulseResponses(const wavelet::DwtExecutor& executor, std::vector<std::size_t> sizes)
+      : executor_(executor), sizes_(std::move(sizes)) {
+    std::size_t total = 0;
+    for (const std::size_t size : sizes_) {
+      offsets_.push_back(total);
+      total += size;
     }
-    auto response = executor.multi_idwt(view);
-    coefficients[proxy_offset + anchor] = 0.0f;
-    proxy_offset += band_sizes[b];
+    coefficients_.assign(total, 0.0f);
+  }
+
+  TargetResult<std::vector<float>> of(std::size_t band, std::size_t position) {
+    const std::size_t k = offsets_[band] + position;
+    coefficients_[k] = 1.0f;
+    wavelet::MultiDwtRef view;
+    view.approximations = std::span<const float>(coefficients_.data(), sizes_[0]);
+    for (std::size_t b = 1; b < sizes_.size(); ++b) {
+      view.details.emplace_back(coefficients_.data() + offsets_[b], sizes_[b]);
+    }
+    auto response = executor_.multi_idwt(view);
+    coefficients_[k] = 0.0f;
     if (!response.ok()) {
       return Err{TargetError(TargetError::Kind::CodecFailed, from_transform_error(response.error()).message())};
     }
-    const std::vector<float>& r = response.value();
-    const std::size_t length = std::min(r.size(), proxy_length);
+    return std::move(response).value();
+  }
 
-    // Offsets from the anchor's sample, wrapped into (-length/2, length/2].
+ private:
+  const wavelet::DwtExecutor& executor_;
+  std::vector<std::size_t> sizes_;
+  std::vector<std::size_t> offsets_;
+  std::vector<float> coefficients_;
+};
+
+}  // namespace
+
+TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size_t levels, bool with_edges) {
+  const wavelet::DwtExecutor& executor = *analysis.executor;
+  const std::size_t period = std::size_t{1} << levels;
+  const std::size_t length = analysis.transform_length;
+  const std::size_t n = analysis.sample_count;
+  // Congruent to the real length modulo 2^levels, long enough that the
+  // coarsest response fits well inside.
+  const std::size_t proxy_length = length <= period * 65 ? length : period * 64 + length % period;
+  const std::size_t shift = length - proxy_length;  // real sample = proxy sample + shift past the middle
+
+  const std::vector<std::size_t> proxy_sizes = band_sizes_of(executor, proxy_length, levels);
+  const std::vector<std::span<const float>> real_bands = analysis.stream_bands(levels);
+  ImpulseResponses impulses(executor, proxy_sizes);
+
+  SynthesisModel model;
+  std::size_t real_offset = 0;
+  for (std::size_t b = 0; b < proxy_sizes.size(); ++b) {
+    BandResponse band;
+    band.offset = real_offset;
+    band.size = real_bands[b].size();
+    band.stride = b == 0 ? period : std::size_t{1} << b;
+    real_offset += band.size;
+    if (proxy_sizes[b] == 0) {
+      model.bands.push_back(std::move(band));
+      continue;
+    }
+
+    const std::size_t anchor = proxy_sizes[b] / 2;
+    QUORVANE_TRY(const std::vector<float> r, impulses.of(b, anchor));
+    const std::size_t span_length = std::min(r.size(), proxy_length);
     const auto centre = static_cast<std::ptrdiff_t>(anchor * band.stride);
-    const auto half = static_cast<std::ptrdiff_t>(length / 2);
+    const auto half = static_cast<std::ptrdiff_t>(span_length / 2);
+    const auto delta_of = [&](std::size_t i) {
+      std::ptrdiff_t d = static_cast<std::ptrdiff_t>(i) - centre;
+      const auto whole = static_cast<std::ptrdiff_t>(span_length);
+      while (d > half) d -= whole;
+      while (d <= -half) d += whole;
+      return d;
+    };
     float peak = 0.0f;
-    for (std::size_t i = 0; i < length; ++i) {
+    for (std::size_t i = 0; i < span_length; ++i) {
       peak = std::max(peak, std::fabs(r[i]));
       band.energy += static_cast<double>(r[i]) * r[i];
     }
     std::ptrdiff_t lo = half, hi = -half;
-    const auto delta_of = [&](std::size_t i) {
-      std::ptrdiff_t d = static_cast<std::ptrdiff_t>(i) - centre;
-      const auto n = static_cast<std::ptrdiff_t>(length);
-      while (d > half) d -= n;
-      while (d <= -half) d += n;
-      return d;
-    };
-    for (std::size_t i = 0; i < length; ++i) {
+    for (std::size_t i = 0; i < span_length; ++i) {
       if (std::fabs(r[i]) > peak * 1e-4f) {
-        const std::ptrdiff_t d = delta_of(i);
-        lo = std::min(lo, d);
-        hi = std::max(hi, d);
+        lo = std::min(lo, delta_of(i));
+        hi = std::max(hi, delta_of(i));
       }
     }
     if (lo <= hi) {
       band.first_delta = lo;
       band.window.assign(static_cast<std::size_t>(hi - lo + 1), 0.0f);
-      for (std::size_t i = 0; i < length; ++i) {
+      for (std::size_t i = 0; i < span_length; ++i) {
         const std::ptrdiff_t d = delta_of(i);
         if (d >= lo && d <= hi) band.window[static_cast<std::size_t>(d - lo)] = r[i];
       }
     }
+
+    if (with_edges && !band.window.empty()) {
+      const std::size_t margin = band.window.size() / band.stride + 2;
+      const std::size_t proxy_size = proxy_sizes[b];
+      const bool whole_band = 2 * margin >= proxy_size || proxy_size != band.size - shift / band.stride;
+      const std::size_t head_count = whole_band ? band.size : margin;
+      const std::size_t tail_count = whole_band ? 0 : margin;
+      band.edge = head_count;
+      const auto exact = [&](std::size_t proxy_position) -> TargetResult<SparseResponse> {
+        QUORVANE_TRY(const std::vector<float> response, impulses.of(b, proxy_position));
+        SparseResponse sparse;
+        const std::size_t count = std::min(response.size(), proxy_length);
+        for (std::size_t i = 0; i < count; ++i) {
+          if (!(std::fabs(response[i]) > peak * 1e-4f)) continue;
+          const std::size_t sample = i < proxy_length / 2 ? i : i + shift;
+          if (sample >= n) continue;
+          sparse.samples.push_back(static_cast<std::uint32_t>(sample));
+          sparse.weights.push_back(response[i]);
+        }
+        return sparse;
+      };
+      if (whole_band && proxy_size != band.size) {
+        // Only a full-length measurement is exact here; keep the interior
+        // window for every coefficient.
+        band.edge = 0;
+      } else {
+        for (std::size_t p = 0; p < head_count; ++p) {
+          QUORVANE_TRY(SparseResponse sparse, exact(p));
+          band.head.push_back(std::move(sparse));
+        }
+        for (std::size_t p = proxy_size - tail_count; p < proxy_size; ++p) {
+          QUORVANE_TRY(SparseResponse sparse, exact(p));
+          band.tail.push_back(std::move(sparse));
+        }
+      }
+    }
     model.bands.push_back(std::move(band));
+  }
+
+  if (with_edges) {
+    // Which edge coefficients reach the samples near either end.
+    std::size_t reach = 0;
+    for (const BandResponse& band : model.bands) {
+      for (const auto* side : {&band.head, &band.tail}) {
+        for (const SparseResponse& response : *side) {
+          for (const std::uint32_t sample : response.samples) {
+            reach = std::max<std::size_t>(reach, std::min<std::size_t>(sample + 1, n - sample));
+          }
+        }
+      }
+    }
+    reach = std::min(reach, (n + 1) / 2);
+    model.reach = reach;
+    model.hits.assign(2 * reach, {});
+    for (std::size_t b = 0; b < model.bands.size(); ++b) {
+      const BandResponse& band = model.bands[b];
+      const auto add = [&](const SparseResponse& response, std::size_t p) {
+        for (std::size_t j = 0; j < response.samples.size(); ++j) {
+          const std::size_t sample = response.samples[j];
+          std::size_t slot;
+          if (sample < reach) {
+            slot = sample;
+          } else if (sample + reach >= n) {
+            slot = reach + sample + reach - n;
+          } else {
+            continue;
+          }
+          model.hits[slot].push_back(EdgeHit{static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(p), response.weights[j]});
+        }
+      };
+      for (std::size_t p = 0; p < band.head.size(); ++p) add(band.head[p], p);
+      for (std::size_t p = 0; p < band.tail.size(); ++p) add(band.tail[p], band.size - band.tail.size() + p);
+    }
   }
   return model;
 }

@@ -71,6 +71,7 @@ struct MethodState {
   // peaks[L - 1]: the largest coefficient magnitude of an L-level stream.
   std::vector<float> peaks;
   std::map<std::size_t, SynthesisModel> models;
+  std::map<std::size_t, SynthesisModel> edge_models;
 
   explicit MethodState(Analysis a) : analysis(std::move(a)) {
     float detail_peak = 0.0f;
@@ -91,11 +92,14 @@ struct MethodState {
     return 0;
   }
 
-  TargetResult<const SynthesisModel*> model(std::size_t levels) {
-    auto found = models.find(levels);
-    if (found == models.end()) {
-      QUORVANE_TRY(SynthesisModel built, target::synthesis_model(analysis, levels));
-      found = models.emplace(levels, std::move(built)).first;
+  // Band energies and interior responses; with exact responses of the
+  // coefficients near the ends too when `edges`.
+  TargetResult<const SynthesisModel*> model(std::size_t levels, bool edges = false) {
+    auto& cache = edges ? edge_models : models;
+    auto found = cache.find(levels);
+    if (found == cache.end()) {
+      QUORVANE_TRY(SynthesisModel built, target::synthesis_model(analysis, levels, edges));
+      found = cache.emplace(levels, std::move(built)).first;
     }
     return &found->second;
   }
@@ -248,13 +252,16 @@ TargetResult<std::optional<Candidate>> realise(const MethodState& state, float s
 TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
                                      std::span<const float> samples, double bound) {
   const Analysis& analysis = state.analysis;
-  QUORVANE_TRY(const SynthesisModel* model, state.model(candidate.levels));
-  // Wide responses move too many samples at once to be useful here.
-  constexpr std::size_t kWidestWindow = 420;
+  QUORVANE_TRY(const SynthesisModel* model, state.model(candidate.levels, true));
+  // Wide responses move many samples at once and cost their width to
+  // score; they are tried once the narrow ones have done what they can.
   const double step = candidate.map.step;
   const std::size_t n = samples.size();
   std::vector<double> errors(n);
   constexpr int kRounds = 24;
+  constexpr int kPatience = 3;
+  std::size_t fewest = std::numeric_limits<std::size_t>::max();
+  int stalled = 0;
   for (int round = 1; round <= kRounds; ++round) {
     std::vector<std::size_t> offending;
     for (std::size_t i = 0; i < n; ++i) {
@@ -262,61 +269,88 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
       if (std::fabs(errors[i]) > bound) offending.push_back(i);
     }
     if (offending.empty()) return true;
+    if (offending.size() < fewest) {
+      fewest = offending.size();
+      stalled = 0;
+    } else if (++stalled >= kPatience) {
+      return false;
+    }
+    const std::size_t widest_window = round <= 2 ? 420 : std::numeric_limits<std::size_t>::max();
     bool changed = false;
     for (const std::size_t i : offending) {
       if (!(std::fabs(errors[i]) > bound)) continue;  // fixed by an earlier nudge
       struct Pick {
-        const target::BandResponse* band = nullptr;
-        std::ptrdiff_t position = 0;
+        std::size_t band = 0;
+        std::size_t position = 0;
         int delta = 0;
-        long gain = 0;
+        double gain = 0.0;
         double remaining = kInfinity;
+        bool found = false;
       } best;
+      // Visits every sample a nudge of coefficient p of `band` moves, with
+      // its weight per unit.
+      const auto for_each_moved = [&](const target::BandResponse& band, std::size_t p, auto&& visit) {
+        if (const target::SparseResponse* exact = band.edge_response(p)) {
+          for (std::size_t j = 0; j < exact->samples.size(); ++j) visit(exact->samples[j], exact->weights[j] * step);
+          return;
+        }
+        const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(p * band.stride) + band.first_delta;
+        for (std::size_t j = 0; j < band.window.size(); ++j) {
+          const std::ptrdiff_t at = base + static_cast<std::ptrdiff_t>(j);
+          if (at >= 0 && at < static_cast<std::ptrdiff_t>(n)) visit(static_cast<std::size_t>(at), band.window[j] * step);
+        }
+      };
+      const auto consider = [&](std::size_t b, std::size_t p, double weight) {
+        const target::BandResponse& band = model->bands[b];
+        if (weight == 0.0) return;
+        const int delta = (errors[i] > 0.0) == (weight > 0.0) ? -1 : 1;
+        const int moved = candidate.coefficients[band.offset + p] + delta;
+        if (moved > 32767 || moved < -32767) return;
+        const double remaining = std::fabs(errors[i] + delta * weight);
+        if (!(remaining < std::fabs(errors[i]))) return;
+        // How far the moved samples exceed the bound, in total, before and
+        // after: a nudge must shrink it, however many samples it moves.
+        double gain = 0.0;
+        for_each_moved(band, p, [&](std::size_t at, double w) {
+          const double before = errors[at];
+          const double after = before + delta * w;
+          gain += std::max(std::fabs(before) - bound, 0.0) - std::max(std::fabs(after) - bound, 0.0);
+        });
+        if (gain > best.gain || (gain == best.gain && best.found && remaining < best.remaining)) {
+          best = Pick{b, p, delta, gain, remaining, true};
+        }
+      };
       const auto sample = static_cast<std::ptrdiff_t>(i);
-      for (const target::BandResponse& band : model->bands) {
-        if (band.window.empty() || band.size == 0 || band.window.size() > kWidestWindow) continue;
+      for (std::size_t b = 0; b < model->bands.size(); ++b) {
+        const target::BandResponse& band = model->bands[b];
+        if (band.window.empty() || band.size == 0 || band.window.size() > widest_window) continue;
         const auto stride = static_cast<std::ptrdiff_t>(band.stride);
         const std::ptrdiff_t lo = band.first_delta;
         const std::ptrdiff_t hi = lo + static_cast<std::ptrdiff_t>(band.window.size()) - 1;
-        const auto floor_div = [](std::ptrdiff_t a, std::ptrdiff_t b) {
-          return a >= 0 ? a / b : -((-a + b - 1) / b);
+        const auto floor_div = [](std::ptrdiff_t a, std::ptrdiff_t d) {
+          return a >= 0 ? a / d : -((-a + d - 1) / d);
         };
-        // Coefficients p with sample - p * stride inside [lo, hi].
+        // Interior coefficients p with sample - p * stride inside [lo, hi].
         const std::ptrdiff_t first = std::max<std::ptrdiff_t>(-floor_div(-(sample - hi), stride), 0);
         const std::ptrdiff_t last =
             std::min<std::ptrdiff_t>(floor_div(sample - lo, stride), static_cast<std::ptrdiff_t>(band.size) - 1);
         for (std::ptrdiff_t p = first; p <= last; ++p) {
-          const double weight = band.window[static_cast<std::size_t>(sample - p * stride - lo)] * step;
-          if (weight == 0.0) continue;
-          const int delta = (errors[i] > 0.0) == (weight > 0.0) ? -1 : 1;
-          const int moved = candidate.coefficients[band.offset + static_cast<std::size_t>(p)] + delta;
-          if (moved > 32767 || moved < -32767) continue;
-          const double remaining = std::fabs(errors[i] + delta * weight);
-          if (!(remaining < std::fabs(errors[i]))) continue;
-          // Samples of the support over the bound before and after.
-          long gain = 0;
-          const std::ptrdiff_t base = p * stride + lo;
-          for (std::size_t j = 0; j < band.window.size(); ++j) {
-            const std::ptrdiff_t at = base + static_cast<std::ptrdiff_t>(j);
-            if (at < 0 || at >= static_cast<std::ptrdiff_t>(n)) continue;
-            const double before = errors[static_cast<std::size_t>(at)];
-            const double after = before + delta * band.window[j] * step;
-            gain += (std::fabs(before) > bound) - (std::fabs(after) > bound);
-          }
-          if (gain > best.gain || (gain == best.gain && best.band != nullptr && remaining < best.remaining)) {
-            best = Pick{&band, p, delta, gain, remaining};
-          }
+          const auto position = static_cast<std::size_t>(p);
+          if (band.edge_response(position) != nullptr) continue;
+          consider(b, position, band.window[static_cast<std::size_t>(sample - p * stride - lo)] * step);
         }
       }
-      if (best.band == nullptr || best.gain < 0 || (best.gain == 0 && round < 3)) continue;
-      const target::BandResponse& band = *best.band;
-      std::int16_t& q = candidate.coefficients[band.offset + static_cast<std::size_t>(best.position)];
-      q = static_cast<std::int16_t>(q + best.delta);
-      const std::ptrdiff_t base = best.position * static_cast<std::ptrdiff_t>(band.stride) + band.first_delta;
-      for (std::size_t j = 0; j < band.window.size(); ++j) {
-        const std::ptrdiff_t at = base + static_cast<std::ptrdiff_t>(j);
-        if (at >= 0 && at < static_cast<std::ptrdiff_t>(n)) errors[static_cast<std::size_t>(at)] += best.delta * band.window[j] * step;
+      if (const std::vector<target::EdgeHit>* hits = model->edge_hits(i, n)) {
+        for (const target::EdgeHit& hit : *hits) {
+          if (model->bands[hit.band].window.size() > widest_window) continue;
+          consider(hit.band, hit.position, hit.weight * step);
+        }
       }
+      if (!best.found || !(best.gain > 1e-9 * bound)) continue;
+      const target::BandResponse& band = model->bands[best.band];
+      std::int16_t& q = candidate.coefficients[band.offset + best.position];
+      q = static_cast<std::int16_t>(q + best.delta);
+      for_each_moved(band, best.position, [&](std::size_t at, double w) { errors[at] += best.delta * w; });
       changed = true;
     }
     if (!changed) return false;
