@@ -5,6 +5,7 @@
 #include "argument_binding.h"
 #include "entry_functions.h"
 #include "input_array.h"
+#include "interpreter_lock.h"
 #include "numpy_api.h"
 #include "options_type.h"
 #include "python_errors.h"
@@ -30,7 +31,12 @@ PyObject* compress_signal_impl(PyObject* data, const codec::CodecOptions& option
   SampleView view;
   if (!view.assign(reinterpret_cast<PyArrayObject*>(array.get()), *type)) return nullptr;
 
-  auto result = codec::compress(view.samples(), options);
+  // The codec touches no Python object: other threads run meanwhile. The
+  // array stays alive through our reference; its memory is only read.
+  auto result = [&] {
+    ReleasedInterpreterLock unlocked;
+    return codec::compress(view.samples(), options);
+  }();
   view.release();
   array.reset();
 

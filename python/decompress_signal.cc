@@ -6,6 +6,7 @@
 #include "argument_binding.h"
 #include "decoded_array.h"
 #include "entry_functions.h"
+#include "interpreter_lock.h"
 #include "numpy_api.h"
 #include "python_errors.h"
 #include "quorvane/codec/codec.h"
@@ -25,9 +26,17 @@ PyObject* decompress_signal_impl(PyObject* data) {
   }
   // Loaded before decoding, so that a missing NumPy costs no decoding work.
   if (!ensure_numpy_api()) return nullptr;
+  // Our own reference keeps the bytes (immutable) alive while other threads
+  // run during decoding.
+  Py_INCREF(data);
+  OwnedRef held(data);
   const std::span stream(reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(data)),
                          static_cast<std::size_t>(PyBytes_GET_SIZE(data)));
-  auto result = codec::decompress(stream);
+  auto result = [&] {
+    ReleasedInterpreterLock unlocked;
+    return codec::decompress(stream);
+  }();
+  held.reset();
   if (!result.ok()) return raise_codec_error(result.error());
   return wrap_decoded_samples(std::move(result).value());
 }

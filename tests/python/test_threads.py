@@ -1,4 +1,7 @@
 """Calls from several threads give the bytes and samples of one thread."""
+import sys
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -54,3 +57,38 @@ def test_first_use_of_numpy_from_many_threads():
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == "8 1 []"
+
+
+def test_other_threads_run_while_the_codec_works():
+    # With a switch interval far longer than the test, the main thread keeps
+    # the interpreter lock between the two counter reads unless a codec call
+    # gives it up; so the spinning thread advances only inside the calls.
+    x = smooth_signal(1_000_000, seed=5)
+    stream = compress_signal(x)
+    counter = [0]
+    stop = threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            counter[0] += 1
+            if counter[0] % 64 == 0:
+                time.sleep(0.0001)  # hands the lock back when the call ends
+
+    old_interval = sys.getswitchinterval()
+    sys.setswitchinterval(1000.0)
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    progress = {}
+    try:
+        for name, call in (
+            ("compress", lambda: compress_signal(x)),
+            ("decompress", lambda: decompress_signal(stream)),
+        ):
+            before = counter[0]
+            call()
+            progress[name] = counter[0] - before
+    finally:
+        stop.set()
+        spinner.join()
+        sys.setswitchinterval(old_interval)
+    assert progress["compress"] > 0 and progress["decompress"] > 0, progress
