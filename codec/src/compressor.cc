@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "kernels/sample_kernels.h"
 #include "level_count.h"
 #include "normalization.h"
 #include "payload_length.h"
@@ -12,6 +13,7 @@
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
 #include "transform_error.h"
+#include "uninitialized_vector.h"
 #include "wavelet_choice.h"
 
 namespace quorvane::codec {
@@ -58,7 +60,7 @@ CodecResult<CodecOptions> checked_options(const CodecOptions& options) {
 
 // Extends a signal shorter than the filter to exactly `filter_length` values
 // by repeating it periodically; the header still records the original count.
-void pad_periodically(std::vector<float>& values, std::size_t filter_length) {
+void pad_periodically(UninitializedVector<float>& values, std::size_t filter_length) {
   const std::size_t n = values.size();
   values.reserve(filter_length);
   for (std::size_t k = 0; n + k < filter_length; ++k) {
@@ -70,13 +72,13 @@ void pad_periodically(std::vector<float>& values, std::size_t filter_length) {
 // Quantised coefficients as little-endian 16-bit values: the coarsest
 // approximation, then the detail bands finest first. Approximations are
 // never zeroed.
-CodecResult<std::vector<std::uint8_t>> serialize_coefficients(const wavelet::MultiDwt& decomposition,
-                                                              const CodecOptions& options) {
+CodecResult<UninitializedVector<std::uint8_t>> serialize_coefficients(
+    const wavelet::MultiDwt& decomposition, const CodecOptions& options) {
   const std::vector<float>& approximations = decomposition.levels.back().approximations;
   std::size_t detail_count = 0;
   for (const wavelet::Dwt& level : decomposition.levels) detail_count += level.details.size();
 
-  std::vector<std::uint8_t> bytes;
+  UninitializedVector<std::uint8_t> bytes;
   try {
     bytes.resize(2 * (approximations.size() + detail_count));
   } catch (const std::bad_alloc&) {
@@ -85,18 +87,16 @@ CodecResult<std::vector<std::uint8_t>> serialize_coefficients(const wavelet::Mul
     return Err{QuorvaneError::out_of_memory(detail_count)};
   }
 
+  const kernels::SampleKernels& k = kernels::sample_kernels();
   const float factor = quantizer_factor(options.scale);
   std::uint8_t* out = bytes.data();
-  const auto append = [&out](std::int16_t q) {
-    const auto bits = static_cast<std::uint16_t>(q);
-    out[0] = static_cast<std::uint8_t>(bits & 0xFF);
-    out[1] = static_cast<std::uint8_t>(bits >> 8);
-    out += 2;
-  };
-  for (const float c : approximations) append(quantize(c, factor));
+  // A threshold of 0 zeroes nothing: the approximations keep every value.
+  k.quantize_to_bytes(approximations.data(), approximations.size(), factor, 0, out);
+  out += 2 * approximations.size();
   const std::int32_t threshold = dead_zone_threshold(options.scale, options.cutoff);
   for (const wavelet::Dwt& level : decomposition.levels) {
-    for (const float c : level.details) append(apply_dead_zone(quantize(c, factor), threshold));
+    k.quantize_to_bytes(level.details.data(), level.details.size(), factor, threshold, out);
+    out += 2 * level.details.size();
   }
   return bytes;
 }
@@ -124,9 +124,9 @@ CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> s
     return Err{QuorvaneError::transform_failed(
         "Internal DWT returned zero levels, what shouldn't happen")};
   }
-  std::vector<float>().swap(signal.values);  // the working copy is no longer needed
+  UninitializedVector<float>().swap(signal.values);  // the working copy is no longer needed
 
-  QUORVANE_TRY(std::vector<std::uint8_t> coefficients,
+  QUORVANE_TRY(const UninitializedVector<std::uint8_t> coefficients,
                serialize_coefficients(decomposition.value(), options));
   decomposition = wavelet::MultiDwt{};
 

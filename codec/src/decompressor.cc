@@ -1,9 +1,8 @@
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <new>
 #include <string>
 
+#include "kernels/sample_kernels.h"
 #include "quantizer.h"
 #include "quorvane/arans/arans.h"
 #include "quorvane/arans/band_coder.h"
@@ -11,6 +10,7 @@
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
 #include "transform_error.h"
+#include "uninitialized_vector.h"
 #include "wavelet_choice.h"
 
 namespace quorvane::codec {
@@ -36,35 +36,43 @@ std::vector<wavelet::DwtSize> level_sizes(const wavelet::DwtExecutor& executor,
   return sizes;
 }
 
-CodecResult<std::vector<std::uint8_t>> decode_payload(std::span<const std::uint8_t> payload,
-                                                      std::uint8_t coder,
-                                                      std::size_t needed_bytes) {
-  if (coder == kCoderArans) {
-    auto decoded = arans::decode_stream(payload);
-    if (!decoded.ok()) {
-      if (decoded.error() == arans::AransError::OutOfMemory) throw std::bad_alloc();
-      return Err{failed(std::string(arans::message(decoded.error())))};
-    }
-    return std::move(decoded).value();
+// Coefficient bytes to dequantised coefficients: each value converted
+// exactly, then one product with 2^-scale.
+CodecResult<UninitializedVector<float>> dequantize(std::span<const std::uint8_t> bytes,
+                                                   std::uint8_t scale,
+                                                   std::size_t coefficient_count) {
+  // The parser already refuses these scales; the check stays at this point
+  // of the decoder's order of checks, after the payload is decoded.
+  if (scale < kMinScale || scale > kMaxScale) {
+    return Err{failed("Supported scales only [6, 12] but it was " + std::to_string(scale))};
   }
-  auto inflated = inflate_raw(payload, needed_bytes);
-  if (!inflated.ok()) return Err{failed(inflated.error())};
-  return std::move(inflated).value();
+  // A truncated payload or a crafted header can leave the bands short; an odd
+  // final byte is not a coefficient.
+  if (bytes.size() / 2 < coefficient_count) {
+    return Err{failed("Coefficient data is shorter than the stream header requires")};
+  }
+  UninitializedVector<float> coefficients(coefficient_count);
+  kernels::sample_kernels().dequantize_bytes(bytes.data(), coefficient_count,
+                                             quantizer_step(scale), coefficients.data());
+  return coefficients;
 }
 
 // Coder 2 codes the coefficients band by band; handing them on as
 // little-endian pairs keeps one path for every coder after this point.
-CodecResult<std::vector<std::uint8_t>> decode_band_payload(std::span<const std::uint8_t> payload,
-                                                           const std::vector<wavelet::DwtSize>& sizes) {
+CodecResult<UninitializedVector<std::uint8_t>> decode_band_payload(
+    std::span<const std::uint8_t> payload, const QuorvaneHeader& header,
+    const std::vector<wavelet::DwtSize>& sizes) {
   arans::BandLayout layout{sizes.back().approximations, {}};
   for (const wavelet::DwtSize& size : sizes) layout.details.push_back(size.details);
   auto decoded = arans::decode_bands(payload, layout);
   if (!decoded.ok()) {
-    if (decoded.error() == arans::AransError::OutOfMemory) throw std::bad_alloc();
+    if (decoded.error() == arans::AransError::OutOfMemory) {
+      return Err{QuorvaneError::out_of_memory(header.sample_count)};
+    }
     return Err{failed(std::string(arans::message(decoded.error())))};
   }
   const std::vector<std::int16_t>& values = decoded.value();
-  std::vector<std::uint8_t> bytes(2 * values.size());
+  UninitializedVector<std::uint8_t> bytes(2 * values.size());
   for (std::size_t k = 0; k < values.size(); ++k) {
     const auto bits = static_cast<std::uint16_t>(values[k]);
     bytes[2 * k] = static_cast<std::uint8_t>(bits);
@@ -73,13 +81,38 @@ CodecResult<std::vector<std::uint8_t>> decode_band_payload(std::span<const std::
   return bytes;
 }
 
-float load_coefficient(const std::vector<std::uint8_t>& bytes, std::size_t index) {
-  const auto bits = static_cast<std::uint16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
-  return static_cast<float>(static_cast<std::int16_t>(bits));
+// Decodes the payload with the header's coder and dequantises it; the
+// decoded bytes are released before the inverse transform allocates.
+CodecResult<UninitializedVector<float>> decode_coefficients(std::span<const std::uint8_t> payload,
+                                                            const QuorvaneHeader& header,
+                                                            const std::vector<wavelet::DwtSize>& sizes,
+                                                            std::size_t coefficient_count) {
+  if (header.coder == kCoderBands) {
+    QUORVANE_TRY(const UninitializedVector<std::uint8_t> bytes,
+                 decode_band_payload(payload, header, sizes));
+    return dequantize(bytes, header.scale, coefficient_count);
+  }
+  if (header.coder == kCoderArans) {
+    auto decoded = arans::decode_stream(payload);
+    if (!decoded.ok()) {
+      if (decoded.error() == arans::AransError::OutOfMemory) {
+        return Err{QuorvaneError::out_of_memory(header.sample_count)};
+      }
+      return Err{failed(std::string(arans::message(decoded.error())))};
+    }
+    return dequantize(decoded.value(), header.scale, coefficient_count);
+  }
+  auto inflated = inflate_raw(payload, 2 * coefficient_count);
+  if (!inflated.ok()) return Err{failed(inflated.error())};
+  return dequantize(inflated.value(), header.scale, coefficient_count);
 }
 
-CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t> stream) {
+// `requested` receives the header's sample count as soon as it is known: the
+// count an out-of-memory report carries.
+CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t> stream,
+                                                   std::uint32_t& requested) {
   QUORVANE_TRY(const QuorvaneHeader header, QuorvaneHeader::from_bytes(stream));
+  requested = header.sample_count;
 
   if (header.sample_count > kMaxSampleCount) {
     return Err{failed("Can't decompress data bigger than 2147483647, but data was " +
@@ -91,6 +124,8 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   if (header.levels == 0) {
     return Err{failed("Min supported level is 1 but it was " + std::to_string(header.levels))};
   }
+  // The parser already refuses unknown methods and coder ids; both checks stay
+  // here, where the decoder's order of checks puts them.
   const std::optional<WaveletMethod> method = method_from_code(header.method);
   if (!method) return Err{QuorvaneError::invalid_compression_method(header.method)};
   if (header.coder > kCoderBands) return Err{QuorvaneError::unknown_entropy_coder(header.coder)};
@@ -115,26 +150,8 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   std::size_t coefficient_count = approximation_count;
   for (const wavelet::DwtSize& size : sizes) coefficient_count += size.details;
 
-  QUORVANE_TRY(const std::vector<std::uint8_t> bytes,
-               header.coder == kCoderBands
-                   ? decode_band_payload(payload, sizes)
-                   : decode_payload(payload, header.coder, 2 * coefficient_count));
-
-  if (header.scale < kMinScale || header.scale > kMaxScale) {
-    return Err{failed("Supported scales only [6, 12] but it was " + std::to_string(header.scale))};
-  }
-  // A truncated payload or a crafted header can leave the bands short; an odd
-  // final byte is not a coefficient.
-  if (bytes.size() / 2 < coefficient_count) {
-    return Err{failed("Coefficient data is shorter than the stream header requires")};
-  }
-
-  // Dequantise: each value converted exactly, then one product with 2^-scale.
-  const float step = quantizer_step(header.scale);
-  std::vector<float> coefficients(coefficient_count);
-  for (std::size_t k = 0; k < coefficient_count; ++k) {
-    coefficients[k] = load_coefficient(bytes, k) * step;
-  }
+  QUORVANE_TRY(const UninitializedVector<float> coefficients,
+               decode_coefficients(payload, header, sizes, coefficient_count));
 
   wavelet::MultiDwtRef bands;
   bands.approximations = std::span<const float>(coefficients.data(), approximation_count);
@@ -151,19 +168,15 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   std::vector<float> samples = std::move(reconstructed).value();
 
   // out = (y + mean) * range + min, the sums rounded on their own and the
-  // multiply-add fused.
-  // A sample within the quantiser's error of the largest float can round
-  // past it; it is clamped to the largest finite value rather than returned
-  // as infinity. Every finite result is unchanged.
-  const float range = header.max - header.min;
-  constexpr float kLargest = std::numeric_limits<float>::max();
-  for (float& y : samples) {
-    const float out = std::fma(y + header.mean, range, header.min);
-    y = std::fmax(std::fmin(out, kLargest), -kLargest);
-  }
-
+  // multiply-add fused. A sample within the quantiser's error of the largest
+  // float can round past it; it is clamped to the largest finite value rather
+  // than returned as infinity. Every finite result is unchanged.
   // The transform may return one sample more (odd lengths) or, for padded
-  // short signals, up to the filter length: keep exactly sample_count.
+  // short signals, up to the filter length: exactly sample_count are kept,
+  // and only those are denormalised.
+  const std::size_t kept = std::min<std::size_t>(samples.size(), header.sample_count);
+  kernels::sample_kernels().denormalize(samples.data(), kept, header.mean,
+                                        header.max - header.min, header.min);
   samples.resize(header.sample_count, 0.0f);
   return samples;
 }
@@ -171,14 +184,14 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
 }  // namespace
 
 CodecResult<std::vector<float>> decompress(std::span<const std::uint8_t> stream) {
+  std::uint32_t requested = 0;
   try {
-    return decompress_checked(stream);
+    return decompress_checked(stream, requested);
   } catch (const std::bad_alloc&) {
     // A working buffer could not be obtained; the caller decides what that
     // means (the Python module raises MemoryError). The count is the number
     // of samples the stream asked for.
-    auto header = QuorvaneHeader::from_bytes(stream);
-    return Err{QuorvaneError::out_of_memory(header.ok() ? header.value().sample_count : 0)};
+    return Err{QuorvaneError::out_of_memory(requested)};
   }
 }
 

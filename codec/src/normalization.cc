@@ -1,47 +1,39 @@
 #include "normalization.h"
 
-#include <cmath>
-#include <limits>
+#include <algorithm>
+
+#include "kernels/sample_kernels.h"
 
 namespace quorvane::codec {
 namespace {
 
-float sanitize(float x) {
-  if (std::isnan(x)) return 0.0f;
-  if (std::isinf(x)) return x > 0.0f ? 1.0f : 0.0f;
-  return x;
+// Vector lanes find an extreme's value but not which of +0 and -0 came
+// first; a scan from the front settles it (only zeros compare equal with
+// different bits, and NaN is gone after sanitising).
+float first_equal(const UninitializedVector<float>& values, float extreme) {
+  if (extreme != 0.0f) return extreme;
+  return *std::find(values.begin(), values.end(), extreme);
 }
 
 }  // namespace
 
 NormalizedSignal normalize(std::span<const float> samples) {
+  const kernels::SampleKernels& k = kernels::sample_kernels();
+  const std::size_t n = samples.size();
   NormalizedSignal out;
-  out.values.resize(samples.size());
-  float min = std::numeric_limits<float>::infinity();
-  float max = -std::numeric_limits<float>::infinity();
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    const float x = sanitize(samples[i]);
-    out.values[i] = x;
-    min = x < min ? x : min;
-    max = x > max ? x : max;
-  }
-  out.min = min;
-  out.max = max;
+  out.values.resize(n);
+  const kernels::Extremes extremes = k.sanitize_extremes(samples.data(), out.values.data(), n);
+  out.min = first_equal(out.values, extremes.min);
+  out.max = first_equal(out.values, extremes.max);
 
-  const float range = max - min;
+  const float range = out.max - out.min;
   if (range > kFlatRange) {
     const float inv = 1.0f / range;
-    float sum = 0.0f;
-    for (float& x : out.values) {
-      const float shifted = x - min;
-      x = shifted * inv;
-      sum += x;
-    }
-    const float mean = sum / static_cast<float>(samples.size());
-    for (float& x : out.values) x -= mean;
-    out.mean = mean;
+    const float sum = k.normalize_and_sum(out.values.data(), n, out.min, inv);
+    out.mean = sum / static_cast<float>(n);
+    k.subtract(out.values.data(), n, out.mean);
   } else {
-    for (float& x : out.values) x = 0.0f;
+    std::fill(out.values.begin(), out.values.end(), 0.0f);
     out.mean = 0.0f;
   }
   return out;

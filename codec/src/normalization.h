@@ -2,12 +2,13 @@
 #pragma once
 
 #include <span>
-#include <vector>
+
+#include "uninitialized_vector.h"
 
 namespace quorvane::codec {
 
 struct NormalizedSignal {
-  std::vector<float> values;  // (x - min) / range - mean, or zeros for a flat signal
+  UninitializedVector<float> values;  // (x - min) / range - mean, or zeros for a flat signal
   float min;
   float max;
   float mean;
@@ -18,8 +19,10 @@ struct NormalizedSignal {
 inline constexpr float kFlatRange = 9.99999975e-6f;
 
 // NaN becomes 0, +inf 1 and -inf 0; then min, max and the normalised values.
-// The mean is a strictly sequential single-precision sum in index order
-// divided by n: streams depend on these exact values.
+// min and max are the first sanitised values in index order that compare
+// equal to the extremes (this settles the sign of a zero extreme). The mean
+// is a strictly sequential single-precision sum in index order divided by n:
+// streams depend on these exact values.
 NormalizedSignal normalize(std::span<const float> samples);
 
 }  // namespace quorvane::codec

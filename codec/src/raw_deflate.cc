@@ -2,9 +2,16 @@
 
 #include <zlib.h>
 
+#if QUORVANE_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <memory>
 #include <new>
+#include <optional>
 
 namespace quorvane::codec {
 namespace {
@@ -59,13 +66,13 @@ Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector
   return {};
 }
 
-Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::uint8_t> payload,
-                                                           std::size_t limit) {
+Result<UninitializedVector<std::uint8_t>, std::string> inflate_raw_zlib(
+    std::span<const std::uint8_t> payload, std::size_t limit) {
   z_stream stream{};
   // zlib's own allocations failing is memory exhaustion like any other:
   // std::bad_alloc, which the decompressor reports as OutOfMemory.
   if (inflateInit2(&stream, kRawWindowBits) != Z_OK) throw std::bad_alloc();
-  std::vector<std::uint8_t> out;
+  UninitializedVector<std::uint8_t> out;
   std::size_t produced = 0;
   std::size_t consumed = 0;
   try {
@@ -101,5 +108,65 @@ Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::
   out.resize(produced);
   return out;
 }
+
+#if QUORVANE_HAVE_LIBDEFLATE
+
+namespace {
+
+// No DEFLATE stream expands by more than 1032:1 (a 258-byte match per two
+// bits), so a buffer of that size holds whatever a payload can yield, and a
+// small payload behind a header that asks for gigabytes costs no more than
+// its own possible output.
+constexpr std::size_t kMaxExpansion = 1032;
+
+struct DecompressorDeleter {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// The whole stream in one call, or nothing when it is not a complete, valid
+// stream that fits within `limit`.
+std::optional<UninitializedVector<std::uint8_t>> inflate_whole(
+    std::span<const std::uint8_t> payload, std::size_t limit) {
+  const std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
+      libdeflate_alloc_decompressor());
+  if (!decompressor) return std::nullopt;
+  const std::size_t most = payload.size() > (SIZE_MAX - 258) / kMaxExpansion
+                               ? limit
+                               : std::min(limit, payload.size() * kMaxExpansion + 258);
+  UninitializedVector<std::uint8_t> out;
+  try {
+    out.resize(most);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;  // zlib grows its buffer with the actual output instead
+  }
+  std::size_t produced = 0;
+  if (libdeflate_deflate_decompress(decompressor.get(), payload.data(), payload.size(), out.data(),
+                                    out.size(), &produced) != LIBDEFLATE_SUCCESS) {
+    return std::nullopt;
+  }
+  out.resize(produced);
+  return out;
+}
+
+}  // namespace
+
+bool has_fast_inflate() { return true; }
+
+Result<UninitializedVector<std::uint8_t>, std::string> inflate_raw(
+    std::span<const std::uint8_t> payload, std::size_t limit) {
+  if (auto whole = inflate_whole(payload, limit)) return std::move(*whole);
+  return inflate_raw_zlib(payload, limit);
+}
+
+#else
+
+bool has_fast_inflate() { return false; }
+
+Result<UninitializedVector<std::uint8_t>, std::string> inflate_raw(
+    std::span<const std::uint8_t> payload, std::size_t limit) {
+  return inflate_raw_zlib(payload, limit);
+}
+
+#endif
 
 }  // namespace quorvane::codec

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quorvane/result.h"
+#include "uninitialized_vector.h"
 
 namespace quorvane::codec {
 
@@ -20,7 +21,19 @@ Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector
 // expand to more than the caller needs). A payload that ends before its final
 // block yields what was inflated so far, without error. Invalid data is an
 // error value; exhaustion of memory is std::bad_alloc.
-Result<std::vector<std::uint8_t>, std::string> inflate_raw(std::span<const std::uint8_t> payload,
-                                                           std::size_t limit);
+//
+// Whole valid streams go through libdeflate where the build has it; any
+// other outcome of that fast path (invalid or cut data, more output than
+// `limit`, no memory for its buffer) is decided by zlib, so results and
+// messages are zlib's in every case.
+Result<UninitializedVector<std::uint8_t>, std::string> inflate_raw(
+    std::span<const std::uint8_t> payload, std::size_t limit);
+
+// The zlib path alone (for the tests that hold both paths to the same bytes).
+Result<UninitializedVector<std::uint8_t>, std::string> inflate_raw_zlib(
+    std::span<const std::uint8_t> payload, std::size_t limit);
+
+// True when the build carries the libdeflate fast path.
+bool has_fast_inflate();
 
 }  // namespace quorvane::codec

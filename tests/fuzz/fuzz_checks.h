@@ -231,7 +231,7 @@ inline bool has_saturated_coefficient(Bytes stream) {
   } else {
     auto inflated = codec::inflate_raw(payload, std::numeric_limits<std::size_t>::max());
     if (!inflated.ok()) return false;
-    bytes = std::move(inflated).value();
+    bytes.assign(inflated.value().begin(), inflated.value().end());
   }
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     const auto q = static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8)));

@@ -1,0 +1,40 @@
+// A vector whose resize leaves new elements uninitialised: for working
+// buffers that are written in full right after they are sized, so that no
+// page is touched twice (once to zero it, once to fill it).
+#pragma once
+
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace quorvane::codec {
+
+template <class T>
+class DefaultInitAllocator : public std::allocator<T> {
+ public:
+  using value_type = T;
+  template <class U>
+  struct rebind {
+    using other = DefaultInitAllocator<U>;
+  };
+
+  DefaultInitAllocator() = default;
+  template <class U>
+  DefaultInitAllocator(const DefaultInitAllocator<U>& /*other*/) noexcept {}
+
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+template <class T>
+using UninitializedVector = std::vector<T, DefaultInitAllocator<T>>;
+
+}  // namespace quorvane::codec
