@@ -12,11 +12,12 @@ JOBS ?= 2
 
 all: build
 
-# GoogleTest has no pip package; zlib's headers come from Debian too.
+# GoogleTest has no pip package; zlib's headers come from Debian too, and so
+# does libdeflate (optional for the build: the fast inflate path).
 deps:
-	@if ! dpkg -s libgtest-dev zlib1g-dev >/dev/null 2>&1; then \
-	  echo "installing libgtest-dev zlib1g-dev"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev zlib1g-dev; \
+	@if ! dpkg -s libgtest-dev zlib1g-dev libdeflate-dev >/dev/null 2>&1; then \
+	  echo "installing libgtest-dev zlib1g-dev libdeflate-dev"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev zlib1g-dev libdeflate-dev; \
 	fi
 
 $(VENV)/.installed: requirements-dev.txt requirements-tools.txt
