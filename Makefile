@@ -141,3 +141,14 @@ DOCS_SCRIPTS := $(filter-out scripts/docs/doc_blocks.py,$(sort $(wildcard script
 docs: install-python
 	@set -e; for script in $(DOCS_SCRIPTS); do echo "$$script"; $(VPY) $$script; done
 	$(VPY) scripts/plot_rate_distortion.py > /dev/null
+
+# bench: throughput (MB/s of float32 input) of every method x coder at the
+# default scale on 10^6 and 10^7 samples of speech and ECG from the shared
+# corpus, 1 and 2 threads, peak memory, and zfp, quantise+FLAC and pcodec
+# beside them (requirements-bench.txt; a missing peer is skipped).
+# BENCH_ARGS passes options, e.g. BENCH_ARGS="--against build-base/python".
+.PHONY: bench
+BENCH_ARGS ?=
+bench: install-python
+	$(VPY) -m pip install -q -r requirements-bench.txt || echo "bench: peers not installed; skipped"
+	$(VPY) bench/bench.py $(BENCH_ARGS)
