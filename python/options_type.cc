@@ -32,12 +32,35 @@ constexpr Signature kConstructorSignature{"QuorvCompressionOptions.__new__()", k
 constexpr char kClassDoc[] =
     "QuorvCompressionOptions(method=\"cdf97\", scale=11, cutoff=\"low\", coder=None)\n--\n\n";
 
+// The text signature states the same defaults as kDefaultCodecOptions
+// (inspect.signature shows them, and the Python tools read them from there).
+constexpr bool names_default(std::string_view doc, std::string_view parameter,
+                             std::string_view value) {
+  const std::size_t at = doc.find(parameter);
+  return at != std::string_view::npos && doc.substr(at + parameter.size(), value.size()) == value;
+}
+constexpr bool names_default_scale(std::string_view doc, unsigned scale) {
+  std::size_t at = doc.find("scale=");
+  if (at == std::string_view::npos) return false;
+  unsigned value = 0;
+  for (at += 6; at < doc.size() && doc[at] >= '0' && doc[at] <= '9'; ++at) {
+    value = value * 10 + static_cast<unsigned>(doc[at] - '0');
+  }
+  return value == scale;
+}
+static_assert(names_default(kClassDoc, "method=\"", codec::method_name(kDefaultCodecOptions.method)));
+static_assert(names_default_scale(kClassDoc, kDefaultCodecOptions.scale));
+static_assert(names_default(kClassDoc, "cutoff=\"", codec::cutoff_name(kDefaultCodecOptions.cutoff)));
+// coder=None stands for the default coder.
+static_assert(names_default(kClassDoc, "coder=", "None") &&
+              kDefaultCodecOptions.coder == EntropyCoder::automatic);
+
 // The constructor's arguments after conversion, before validation.
 struct ConvertedArguments {
-  std::string_view method = "cdf97";
+  std::string_view method = codec::method_name(kDefaultCodecOptions.method);
   std::uint8_t scale = kDefaultCodecOptions.scale;
-  std::string_view cutoff = "low";
-  std::optional<std::string_view> coder;  // empty means auto
+  std::string_view cutoff = codec::cutoff_name(kDefaultCodecOptions.cutoff);
+  std::optional<std::string_view> coder;  // empty means the default coder
 };
 
 // A str (or subclass) as UTF-8; the view lives as long as `object`.
@@ -133,7 +156,7 @@ bool validate_arguments(const ConvertedArguments& converted, CodecOptions* optio
     raise_codec_error(codec::QuorvaneError::unsupported_scale(converted.scale));
     return false;
   }
-  EntropyCoder coder = EntropyCoder::automatic;
+  EntropyCoder coder = kDefaultCodecOptions.coder;
   if (converted.coder) {
     const auto parsed = parse_coder(*converted.coder);
     if (!parsed) {

@@ -9,9 +9,8 @@
 namespace quorvane::python {
 
 // What QuorvCompressionOptions() holds, and what compress_signal uses when it
-// is given no options.
-inline constexpr codec::CodecOptions kDefaultCodecOptions{
-    codec::WaveletMethod::cdf97, 11, codec::CutoffLevel::low, codec::EntropyCoder::automatic};
+// is given no options: the codec's statement of the defaults.
+using codec::kDefaultCodecOptions;
 
 // Creates the class (a new reference), or returns nullptr with an exception.
 PyObject* create_options_type();

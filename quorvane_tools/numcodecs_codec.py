@@ -48,7 +48,7 @@ from numcodecs.compat import (  # type: ignore[import-untyped,unused-ignore]
 )
 
 
-from .options import make_choice
+from .options import DEFAULT_CODER, DEFAULT_CUTOFF, DEFAULT_METHOD, DEFAULT_SCALE, make_choice
 from .streams import decode_signal, encode_signal
 
 
@@ -64,7 +64,8 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
 
     codec_id = "quorvane"
 
-    def __init__(self, method: str = "cdf97", scale: int = 11, cutoff: str = "low", coder: str = "auto",
+    def __init__(self, method: str = DEFAULT_METHOD, scale: int = DEFAULT_SCALE,
+                 cutoff: str = DEFAULT_CUTOFF, coder: str = DEFAULT_CODER,
                  checksum: bool = False) -> None:
         choice = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder)
         if not isinstance(checksum, bool):

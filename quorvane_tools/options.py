@@ -7,6 +7,7 @@ with a message that lists what would have been accepted.
 """
 from __future__ import annotations
 
+import inspect
 from dataclasses import dataclass
 from typing import Any, Dict, Literal, Optional, Sequence, Tuple, cast
 
@@ -24,10 +25,22 @@ CODERS: Tuple[CoderName, ...] = ("arans", "deflate")
 ALL_CODERS: Tuple[CoderName, ...] = ("auto", "deflate", "arans")
 SCALES: Tuple[int, ...] = tuple(range(6, 13))
 
-DEFAULT_METHOD: MethodName = "cdf97"
-DEFAULT_SCALE = 11
-DEFAULT_CUTOFF: CutoffName = "low"
-DEFAULT_CODER: CoderName = "auto"
+
+def _extension_defaults() -> Dict[str, Any]:
+    """The defaults as the extension states them (its C++ options are the one
+    place they are defined); coder None there means "auto"."""
+    parameters = inspect.signature(quorvane.QuorvCompressionOptions).parameters
+    defaults = {name: parameter.default for name, parameter in parameters.items()}
+    if defaults["coder"] is None:
+        defaults["coder"] = "auto"
+    return defaults
+
+
+_DEFAULTS = _extension_defaults()
+DEFAULT_METHOD = cast(MethodName, _DEFAULTS["method"])
+DEFAULT_SCALE = cast(int, _DEFAULTS["scale"])
+DEFAULT_CUTOFF = cast(CutoffName, _DEFAULTS["cutoff"])
+DEFAULT_CODER = cast(CoderName, _DEFAULTS["coder"])
 
 
 @dataclass(frozen=True)

@@ -1,4 +1,3 @@
-#include <bit>
 #include <cmath>
 #include <new>
 #include <string>
@@ -18,25 +17,7 @@
 
 namespace quorvane::codec {
 
-std::size_t compute_max_levels(std::size_t length, std::size_t filter_length) {
-  if (length < filter_length) return 1;
-  const std::size_t q = length / filter_length;
-  const std::size_t k = static_cast<std::size_t>(std::bit_width(q)) - 1;  // floor(log2 q)
-  if (k < 1) return 1;
-  return k < kMaxEncoderLevels ? k : kMaxEncoderLevels;
-}
-
-std::size_t level_count(std::size_t n, std::size_t filter_length) {
-  if (n < 20) return 1;
-  if (n < 40) return 2;
-  if (n < 60) return 3;
-  if (n < 80) return 4;
-  return compute_max_levels(n, filter_length);
-}
-
 namespace {
-
-constexpr std::size_t kMaxSamples = 2147483647;
 
 CodecResult<CodecOptions> checked_options(const CodecOptions& options) {
   // Callers from C++ can hand any byte values; refuse them before any work.
@@ -158,9 +139,10 @@ CodecResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
                                                 const CodecOptions& options) {
   const std::size_t n = samples.size();
   if (n == 0) return Err{QuorvaneError::unsupported_configuration("Can't compress empty data")};
-  if (n > kMaxSamples) {
-    return Err{QuorvaneError::unsupported_configuration(
-        "Can't compress data bigger than 2147483647, but data was " + std::to_string(n))};
+  if (n > kMaxSampleCount) {
+    return Err{QuorvaneError::unsupported_configuration("Can't compress data bigger than " +
+                                                        std::to_string(kMaxSampleCount) +
+                                                        ", but data was " + std::to_string(n))};
   }
   QUORVANE_TRY(const CodecOptions checked, checked_options(options));
   try {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kernels/sample_kernels.h"
+#include "level_count.h"
 #include "quantizer.h"
 #include "quorvane/arans/arans.h"
 #include "quorvane/arans/band_coder.h"
@@ -15,9 +16,6 @@
 
 namespace quorvane::codec {
 namespace {
-
-constexpr std::uint32_t kMaxSampleCount = 2147483647;
-constexpr std::uint8_t kMaxDecoderLevels = 10;
 
 QuorvaneError failed(std::string reason) {
   return QuorvaneError::decompression_failed(std::move(reason));
@@ -115,11 +113,12 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   requested = header.sample_count;
 
   if (header.sample_count > kMaxSampleCount) {
-    return Err{failed("Can't decompress data bigger than 2147483647, but data was " +
-                      std::to_string(header.sample_count))};
+    return Err{failed("Can't decompress data bigger than " + std::to_string(kMaxSampleCount) +
+                      ", but data was " + std::to_string(header.sample_count))};
   }
   if (header.levels > kMaxDecoderLevels) {
-    return Err{failed("Max supported level is 10 but it was " + std::to_string(header.levels))};
+    return Err{failed("Max supported level is " + std::to_string(kMaxDecoderLevels) +
+                      " but it was " + std::to_string(header.levels))};
   }
   if (header.levels == 0) {
     return Err{failed("Min supported level is 1 but it was " + std::to_string(header.levels))};

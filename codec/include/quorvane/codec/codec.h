@@ -12,6 +12,10 @@
 
 namespace quorvane::codec {
 
+// The most samples a stream can hold: its header's sample count is read as a
+// signed 32-bit value by decoders.
+inline constexpr std::size_t kMaxSampleCount = 2147483647;
+
 // Compresses `samples`. Every failure, including exhaustion of memory for a
 // working buffer (OutOfMemory), comes back as a value.
 CodecResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,

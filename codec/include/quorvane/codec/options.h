@@ -1,8 +1,11 @@
-// CodecOptions: how one signal is compressed. The codec has no defaults of its
-// own; callers (the Python options class) supply them.
+// CodecOptions: how one signal is compressed, and the default options. The
+// codec applies no defaults of its own (compress takes every field as given);
+// the defaults here are the one statement of what QuorvCompressionOptions()
+// and compress_signal without options use, and what the Python tools read.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace quorvane::codec {
 
@@ -15,6 +18,7 @@ enum class EntropyCoder : std::uint8_t { deflate = 0, arans = 1, automatic = 2 }
 inline constexpr std::uint8_t kMinScale = 6;
 inline constexpr std::uint8_t kMaxScale = 12;
 
+// A default-constructed CodecOptions holds the default options.
 struct CodecOptions {
   WaveletMethod method = WaveletMethod::cdf97;
   std::uint8_t scale = 11;
@@ -36,5 +40,34 @@ struct CodecOptions {
 
   friend constexpr bool operator==(const CodecOptions&, const CodecOptions&) = default;
 };
+
+inline constexpr CodecOptions kDefaultCodecOptions{};
+
+// The option values as the Python options class spells them.
+constexpr std::string_view method_name(WaveletMethod method) {
+  switch (method) {
+    case WaveletMethod::cdf53:
+      return "cdf53";
+    case WaveletMethod::cdf97:
+      return "cdf97";
+    case WaveletMethod::db4:
+      return "db4";
+    case WaveletMethod::sym4:
+      return "sym4";
+  }
+  return "";
+}
+
+constexpr std::string_view cutoff_name(CutoffLevel cutoff) {
+  switch (cutoff) {
+    case CutoffLevel::low:
+      return "low";
+    case CutoffLevel::medium:
+      return "medium";
+    case CutoffLevel::high:
+      return "high";
+  }
+  return "";
+}
 
 }  // namespace quorvane::codec
