@@ -27,10 +27,11 @@ constexpr std::size_t kInitialOutput = std::size_t{64} << 10;
 
 Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
   z_stream stream{};
-  if (deflateInit2(&stream, kCompressionLevel, Z_DEFLATED, kRawWindowBits, kMemLevel,
-                   Z_DEFAULT_STRATEGY) != Z_OK) {
-    return Err{std::string("corrupt deflate stream")};
-  }
+  const int init = deflateInit2(&stream, kCompressionLevel, Z_DEFLATED, kRawWindowBits, kMemLevel,
+                                Z_DEFAULT_STRATEGY);
+  // zlib's own allocations failing is memory exhaustion like any other.
+  if (init == Z_MEM_ERROR) throw std::bad_alloc();
+  if (init != Z_OK) return Err{std::string("corrupt deflate stream")};
   const std::size_t start = out.size();
   // deflateBound is enough for one finishing pass; growing stays possible.
   out.resize(start + deflateBound(&stream, static_cast<uLong>(input.size())));

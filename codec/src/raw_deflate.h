@@ -13,7 +13,7 @@
 namespace quorvane::codec {
 
 // Compresses `input` as one raw DEFLATE stream at level 6 and appends it to
-// `out`. Errors are zlib failures as text.
+// `out`. Errors are zlib failures as text; exhaustion of memory is std::bad_alloc.
 Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out);
 
 // Inflates one raw DEFLATE stream, stopping once `limit` bytes have been

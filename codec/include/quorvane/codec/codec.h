@@ -16,6 +16,12 @@ namespace quorvane::codec {
 // signed 32-bit value by decoders.
 inline constexpr std::size_t kMaxSampleCount = 2147483647;
 
+// Exhaustion of memory travels one way inside the codec: an allocation that
+// fails throws std::bad_alloc (zlib's own allocations included), which
+// compress and decompress catch once and return as OutOfMemory; a subsystem
+// that reports exhaustion as a value (the rANS decoder) has it turned into
+// OutOfMemory where it is called. Nothing is thrown out of these functions.
+
 // Compresses `samples`. Every failure, including exhaustion of memory for a
 // working buffer (OutOfMemory), comes back as a value.
 CodecResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
