@@ -145,10 +145,18 @@ docs: install-python
 # bench: throughput (MB/s of float32 input) of every method x coder at the
 # default scale on 10^6 and 10^7 samples of speech and ECG from the shared
 # corpus, 1 and 2 threads, peak memory, and zfp, quantise+FLAC and pcodec
-# beside them (requirements-bench.txt; a missing peer is skipped).
-# BENCH_ARGS passes options, e.g. BENCH_ARGS="--against build-base/python".
+# beside them (requirements-bench.txt; a missing peer is skipped); then the
+# time of each codec stage per sample. BENCH_ARGS passes options to
+# bench/bench.py, e.g. BENCH_ARGS="--against OTHER_BUILD/python".
 .PHONY: bench
 BENCH_ARGS ?=
+BENCH_BUILD := build-bench
+CORPUS ?= ../shared/corpus
 bench: install-python
 	$(VPY) -m pip install -q -r requirements-bench.txt || echo "bench: peers not installed; skipped"
-	$(VPY) bench/bench.py $(BENCH_ARGS)
+	$(VPY) bench/bench.py --corpus $(CORPUS) $(BENCH_ARGS)
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_TESTS=OFF \
+	  -DQUORVANE_BUILD_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target codec_stage_bench
+	$(BENCH_BUILD)/codec_stage_bench $(CORPUS)/alsa_speech_all8.npy 10000000 5
+	$(BENCH_BUILD)/codec_stage_bench $(CORPUS)/scipy_ecg.npy 10000000 5
