@@ -151,12 +151,12 @@ docs: install-python
 .PHONY: bench
 BENCH_ARGS ?=
 BENCH_BUILD := build-bench
-CORPUS ?= ../shared/corpus
+CORPUS ?= $(or $(QUORVANE_CORPUS),../shared/corpus)
 bench: install-python
 	$(VPY) -m pip install -q -r requirements-bench.txt || echo "bench: peers not installed; skipped"
 	$(VPY) bench/bench.py --corpus $(CORPUS) $(BENCH_ARGS)
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_TESTS=OFF \
 	  -DQUORVANE_BUILD_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target codec_stage_bench
-	$(BENCH_BUILD)/codec_stage_bench $(CORPUS)/alsa_speech_all8.npy 10000000 5
-	$(BENCH_BUILD)/codec_stage_bench $(CORPUS)/scipy_ecg.npy 10000000 5
+	$(BENCH_BUILD)/tests/bench/codec_stage_bench $(CORPUS)/alsa_speech_all8.npy 10000000 5
+	$(BENCH_BUILD)/tests/bench/codec_stage_bench $(CORPUS)/scipy_ecg.npy 10000000 5
