@@ -1,0 +1,28 @@
+// One HDF5 chunk <-> one quorvane stream. The chunk, of any rank, arrives
+// flattened in memory order; its elements are float32 or float64 in the
+// dataset's byte order. float64 is narrowed to float32 for the codec and
+// widened back when read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "filter_parameters.h"
+
+namespace quorvane::hdf5 {
+
+// The compressed stream of one chunk of `raw.size()` bytes.
+FilterResult<std::vector<std::uint8_t>> encode_chunk(std::span<const std::uint8_t> raw,
+                                                     const FilterParameters& parameters);
+
+// Bytes of one decoded chunk.
+std::size_t decoded_chunk_size(const ChunkLayout& layout);
+
+// Decodes `stream` into `out`, which holds exactly decoded_chunk_size bytes.
+// `out` is left unspecified on failure.
+FilterResult<void> decode_chunk(std::span<const std::uint8_t> stream, const ChunkLayout& layout,
+                                std::span<std::uint8_t> out);
+
+}  // namespace quorvane::hdf5
