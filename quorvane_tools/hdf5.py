@@ -1,0 +1,135 @@
+"""quorvane as an HDF5 filter, for h5py and any other HDF5 reader.
+
+    import h5py
+    import quorvane_tools.hdf5
+    f.create_dataset("lfp", data=x, chunks=(8, 65536), **quorvane_tools.hdf5.filter(scale=11))
+
+Importing this module registers the filter's plugin with h5py, so datasets
+compressed with it read like any other. Programs that do not import it
+(h5dump, C, other languages, h5py alone) find the plugin through the
+environment: ``HDF5_PLUGIN_PATH=$(python -c "import quorvane_tools.hdf5 as q;
+print(q.PLUGIN_PATH)")``.
+
+Each chunk, of any rank, is flattened in memory order and stored as one
+quorvane stream. float32 and float64 datasets are accepted (float64 reads
+back as float64 with float32 precision); other dtypes are refused when the
+dataset is created. The filter id lies in the range HDF5 keeps for testing
+until a registered id is assigned.
+
+h5py marks the filters it adds as optional: a chunk the filter refuses (one
+holding NaN or infinity, or float64 values beyond the float32 range) is then
+stored uncompressed and reads back exactly; the values are never changed.
+"""
+from __future__ import annotations
+
+import os
+from collections.abc import Mapping
+from typing import Dict, Iterator, Tuple, Union
+
+from .options import make_choice
+
+__all__ = ["FILTER_ID", "PLUGIN_PATH", "QuorvaneFilter", "filter", "is_available", "register"]
+
+#: The filter's HDF5 id (testing range 256-511 until one is registered).
+FILTER_ID = 345
+#: Directory holding the plugin, for HDF5_PLUGIN_PATH; it holds nothing else,
+#: because HDF5 tries every file of a plugin directory.
+PLUGIN_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hdf5_plugin")
+PLUGIN_FILE = os.path.join(PLUGIN_PATH, "libquorvane_hdf5.so")
+
+# The filter's parameter layout: a version, then the options as the codec
+# numbers them; the plugin appends what the dataset implies.
+_LAYOUT_VERSION = 1
+_METHOD_CODES = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
+_CUTOFF_CODES = {"low": 0, "medium": 1, "high": 2}
+_CODER_CODES = {"deflate": 0, "arans": 1, "auto": 2}
+
+
+def is_available() -> bool:
+    """Whether this installation carries the plugin (it is built only where
+    HDF5's development files were present)."""
+    return os.path.isfile(PLUGIN_FILE)
+
+
+class QuorvaneFilter(Mapping[str, Union[int, Tuple[int, ...]]]):
+    """The ``compression``/``compression_opts`` arguments of
+    ``h5py.Group.create_dataset`` for one choice of options.
+
+    Parameters are those of `quorvane.QuorvCompressionOptions`: `method`
+    ("cdf97", "cdf53", "db4", "sym4"), `scale` (6..12), `cutoff` ("low",
+    "medium", "high") and `coder` ("auto", "deflate", "arans").
+    """
+
+    filter_id = FILTER_ID
+
+    def __init__(self, method: str = "cdf97", scale: int = 11, cutoff: str = "low", coder: str = "auto") -> None:
+        choice = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder)
+        self.choice = choice
+        self.filter_options: Tuple[int, ...] = (
+            _LAYOUT_VERSION,
+            _METHOD_CODES[choice.method],
+            choice.scale,
+            _CUTOFF_CODES[choice.cutoff],
+            _CODER_CODES[choice.coder],
+        )
+
+    def _arguments(self) -> Dict[str, Union[int, Tuple[int, ...]]]:
+        return {"compression": self.filter_id, "compression_opts": self.filter_options}
+
+    def __getitem__(self, key: str) -> Union[int, Tuple[int, ...]]:
+        return self._arguments()[key]
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(("compression", "compression_opts"))
+
+    def __len__(self) -> int:
+        return 2
+
+    def __repr__(self) -> str:
+        return f"QuorvaneFilter({self.choice.describe().replace(' ', ', ')})"
+
+
+def filter(method: str = "cdf97", scale: int = 11, cutoff: str = "low", coder: str = "auto") -> QuorvaneFilter:
+    """Keyword arguments that make ``create_dataset`` compress with quorvane:
+    ``create_dataset(name, data=x, chunks=..., **filter(scale=10))``.
+
+    Raises ValueError or TypeError for options quorvane does not accept, and
+    RuntimeError when this installation has no plugin.
+    """
+    chosen = QuorvaneFilter(method=method, scale=scale, cutoff=cutoff, coder=coder)
+    if not is_available():
+        raise RuntimeError(
+            f"the quorvane HDF5 plugin is not part of this installation ({PLUGIN_FILE} is missing); "
+            "it is built when HDF5's development files (Debian: libhdf5-dev) are present"
+        )
+    return chosen
+
+
+_registered = False
+
+
+def register() -> None:
+    """Adds the plugin's directory to h5py's plugin search path (done at
+    import when h5py is installed). Harmless to call again."""
+    global _registered
+    if _registered:
+        return
+    if not is_available():
+        raise RuntimeError(f"the quorvane HDF5 plugin is not part of this installation ({PLUGIN_FILE} is missing)")
+    # h5py ships no type information.
+    import h5py  # type: ignore[import-untyped,unused-ignore]
+
+    h5py.h5pl.prepend(PLUGIN_PATH.encode())
+    _registered = True
+
+
+def _register_at_import() -> None:
+    try:
+        import h5py  # noqa: F401  # type: ignore[import-untyped,unused-ignore]
+    except ImportError:
+        return
+    if is_available():
+        register()
+
+
+_register_at_import()
