@@ -32,10 +32,30 @@ __all__ = ["FILTER_ID", "PLUGIN_PATH", "QuorvaneFilter", "filter", "is_available
 
 #: The filter's HDF5 id (testing range 256-511 until one is registered).
 FILTER_ID = 345
+
+_PLUGIN_DIRECTORY = "hdf5_plugin"
+_PLUGIN_NAME = "libquorvane_hdf5.so"
+
+
+def _find_plugin_directory() -> str:
+    beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), _PLUGIN_DIRECTORY)
+    if os.path.isfile(os.path.join(beside, _PLUGIN_NAME)):
+        return beside
+    # Imported from a source tree: the plugin is the one the installed
+    # distribution carries.
+    try:
+        from importlib.metadata import PackageNotFoundError, distribution
+
+        installed = str(distribution("quorvane").locate_file(f"quorvane_tools/{_PLUGIN_DIRECTORY}"))
+    except (ImportError, PackageNotFoundError):
+        return beside
+    return installed if os.path.isfile(os.path.join(installed, _PLUGIN_NAME)) else beside
+
+
 #: Directory holding the plugin, for HDF5_PLUGIN_PATH; it holds nothing else,
 #: because HDF5 tries every file of a plugin directory.
-PLUGIN_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "hdf5_plugin")
-PLUGIN_FILE = os.path.join(PLUGIN_PATH, "libquorvane_hdf5.so")
+PLUGIN_PATH = _find_plugin_directory()
+PLUGIN_FILE = os.path.join(PLUGIN_PATH, _PLUGIN_NAME)
 
 # The filter's parameter layout: a version, then the options as the codec
 # numbers them; the plugin appends what the dataset implies.
