@@ -16,9 +16,10 @@ back as float64 with float32 precision); other dtypes are refused when the
 dataset is created. The filter id lies in the range HDF5 keeps for testing
 until a registered id is assigned.
 
-h5py marks the filters it adds as optional: a chunk the filter refuses (one
-holding NaN or infinity, or float64 values beyond the float32 range) is then
-stored uncompressed and reads back exactly; the values are never changed.
+NaN and infinities come back where they were (a chunk holding them carries
+the quorvane trailer after its stream). float64 values beyond the float32
+range are refused; h5py marks the filters it adds as optional, so such a
+chunk is stored uncompressed and reads back exactly.
 """
 from __future__ import annotations
 

@@ -10,6 +10,7 @@
 
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
+#include "trailer.h"
 
 namespace quorvane::hdf5 {
 namespace {
@@ -50,13 +51,8 @@ std::string number_text(double value) {
   return text.str();
 }
 
-FilterError non_finite(double value, std::size_t index) {
-  const char* what = std::isnan(value) ? "NaN" : (value > 0 ? "+inf" : "-inf");
-  return FilterError{std::string("quorvane filter: ") + what + " at element " + std::to_string(index) +
-                     " of a chunk; the filter stores finite values only"};
-}
-
-// The chunk as float32 samples; refuses what the codec would change silently.
+// The chunk as float32 samples; refuses finite float64 values that float32
+// cannot hold rather than change them.
 FilterResult<std::vector<float>> read_samples(std::span<const std::uint8_t> raw, const ChunkLayout& layout) {
   const std::size_t size = layout.element_size;
   if (raw.size() % size != 0) {
@@ -68,16 +64,13 @@ FilterResult<std::vector<float>> read_samples(std::span<const std::uint8_t> raw,
   std::vector<float> samples(count);
   if (size == 4) {
     for (std::size_t i = 0; i < count; ++i) {
-      const float value = std::bit_cast<float>(load_word<std::uint32_t>(raw.data() + 4 * i, swap));
-      if (!std::isfinite(value)) return Err{non_finite(value, i)};
-      samples[i] = value;
+      samples[i] = std::bit_cast<float>(load_word<std::uint32_t>(raw.data() + 4 * i, swap));
     }
   } else {
     for (std::size_t i = 0; i < count; ++i) {
       const double value = std::bit_cast<double>(load_word<std::uint64_t>(raw.data() + 8 * i, swap));
-      if (!std::isfinite(value)) return Err{non_finite(value, i)};
       const float narrowed = static_cast<float>(value);
-      if (!std::isfinite(narrowed)) {
+      if (std::isinf(narrowed) && std::isfinite(value)) {
         return Err{FilterError{"quorvane filter: " + number_text(value) + " at element " + std::to_string(i) +
                                " of a chunk is outside the float32 range the codec works in"}};
       }
@@ -87,15 +80,85 @@ FilterResult<std::vector<float>> read_samples(std::span<const std::uint8_t> raw,
   return samples;
 }
 
+TrailerDtype trailer_dtype(const ChunkLayout& layout) {
+  return layout.element_size == 8 ? TrailerDtype::float64 : TrailerDtype::float32;
+}
+
+FilterResult<std::vector<std::uint8_t>> compress_samples(std::span<const float> samples,
+                                                         const codec::CodecOptions& options) {
+  auto stream = codec::compress(samples, options);
+  if (!stream) return Err{FilterError{"quorvane filter: " + stream.error().message()}};
+  return std::move(stream).value();
+}
+
+// Decoded samples of a chunk: from the stream, or only from the trailer's
+// runs when the stream is a placeholder.
+FilterResult<std::vector<float>> chunk_samples(std::span<const std::uint8_t> stream, const ChunkLayout& layout) {
+  auto header = codec::QuorvaneHeader::from_bytes(stream);
+  if (!header) return Err{FilterError{"quorvane filter: " + header.error().message()}};
+  auto trailer = read_trailer(stream, header.value());
+  if (!trailer) return Err{trailer.error()};
+  if (trailer.value().dtype && trailer.value().dtype != trailer_dtype(layout)) {
+    return Err{FilterError{std::string("quorvane filter: the chunk's trailer records ") +
+                           (trailer.value().dtype == TrailerDtype::float64 ? "float64" : "float32") +
+                           " samples, the dataset holds " + (layout.element_size == 8 ? "float64" : "float32")}};
+  }
+  // A stream that claims another sample count is refused before the decoder
+  // allocates for it.
+  const std::uint32_t count = trailer.value().placeholder_samples.value_or(header.value().sample_count);
+  if (count != layout.chunk_samples) {
+    return Err{FilterError{"quorvane filter: the stored stream holds " + std::to_string(count) +
+                           " samples, the dataset's chunks hold " + std::to_string(layout.chunk_samples)}};
+  }
+  std::vector<float> samples;
+  if (trailer.value().placeholder_samples) {
+    samples.assign(count, 0.0f);
+  } else {
+    auto decoded = codec::decompress(stream);
+    if (!decoded) return Err{FilterError{"quorvane filter: " + decoded.error().message()}};
+    samples = std::move(decoded).value();
+    if (samples.size() != count) {
+      return Err{FilterError{"quorvane filter: a chunk decoded to " + std::to_string(samples.size()) +
+                             " samples, the dataset's chunks hold " + std::to_string(layout.chunk_samples)}};
+    }
+  }
+  apply_runs(samples, trailer.value().runs);
+  return samples;
+}
+
 }  // namespace
 
 FilterResult<std::vector<std::uint8_t>> encode_chunk(std::span<const std::uint8_t> raw,
                                                      const FilterParameters& parameters) {
-  auto samples = read_samples(raw, parameters.layout);
-  if (!samples) return Err{samples.error()};
-  auto stream = codec::compress(samples.value(), parameters.options);
-  if (!stream) return Err{FilterError{"quorvane filter: " + stream.error().message()}};
-  return std::move(stream).value();
+  auto read = read_samples(raw, parameters.layout);
+  if (!read) return Err{read.error()};
+  std::vector<float>& samples = read.value();
+  const std::vector<NonFiniteRun> runs = find_non_finite(samples);
+  if (runs.empty()) return compress_samples(samples, parameters.options);
+
+  std::size_t non_finite = 0;
+  for (const NonFiniteRun& run : runs) non_finite += run.length;
+  const bool placeholder = non_finite == samples.size();
+  std::vector<std::uint8_t> chunk;
+  if (placeholder) {
+    // Nothing finite to keep: the stream of one 0.0 stands in, and the
+    // trailer gives the length, so the chunk costs a few dozen bytes.
+    const float zero = 0.0f;
+    auto stream = compress_samples({&zero, 1}, parameters.options);
+    if (!stream) return Err{stream.error()};
+    chunk = std::move(stream).value();
+  } else {
+    fill_non_finite(samples);
+    auto stream = compress_samples(samples, parameters.options);
+    if (!stream) return Err{stream.error()};
+    chunk = std::move(stream).value();
+  }
+  const auto trailer = build_trailer(chunk, trailer_dtype(parameters.layout), runs,
+                                     placeholder ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(
+                                                       samples.size()))
+                                                 : std::nullopt);
+  chunk.insert(chunk.end(), trailer.begin(), trailer.end());
+  return chunk;
 }
 
 std::size_t decoded_chunk_size(const ChunkLayout& layout) {
@@ -104,20 +167,11 @@ std::size_t decoded_chunk_size(const ChunkLayout& layout) {
 
 FilterResult<void> decode_chunk(std::span<const std::uint8_t> stream, const ChunkLayout& layout,
                                 std::span<std::uint8_t> out) {
-  // A stream that claims another sample count is refused before the decoder
-  // allocates for it.
-  if (auto header = codec::QuorvaneHeader::from_bytes(stream);
-      header && header.value().sample_count != layout.chunk_samples) {
-    return Err{FilterError{"quorvane filter: the stored stream holds " +
-                           std::to_string(header.value().sample_count) + " samples, the dataset's chunks hold " +
-                           std::to_string(layout.chunk_samples)}};
-  }
-  auto decoded = codec::decompress(stream);
-  if (!decoded) return Err{FilterError{"quorvane filter: " + decoded.error().message()}};
+  auto decoded = chunk_samples(stream, layout);
+  if (!decoded) return Err{decoded.error()};
   const std::vector<float>& samples = decoded.value();
-  if (samples.size() != layout.chunk_samples || out.size() != decoded_chunk_size(layout)) {
-    return Err{FilterError{"quorvane filter: a chunk decoded to " + std::to_string(samples.size()) +
-                           " samples, the dataset's chunks hold " + std::to_string(layout.chunk_samples)}};
+  if (out.size() != decoded_chunk_size(layout)) {
+    return Err{FilterError{"quorvane filter: the output buffer does not fit the dataset's chunks"}};
   }
   const bool swap = needs_swap(layout);
   if (layout.element_size == 4) {

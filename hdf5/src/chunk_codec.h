@@ -1,7 +1,9 @@
 // One HDF5 chunk <-> one quorvane stream. The chunk, of any rank, arrives
 // flattened in memory order; its elements are float32 or float64 in the
 // dataset's byte order. float64 is narrowed to float32 for the codec and
-// widened back when read.
+// widened back when read. A chunk holding NaN or infinities gets a trailer
+// after the stream recording where they were (trailer.h); every other chunk
+// is a bare stream.
 #pragma once
 
 #include <cstddef>

@@ -174,25 +174,7 @@ TEST(ChunkCodec, OptionsReachTheStream) {
   EXPECT_EQ(stream.value(), codec::compress(signal, options).value());
 }
 
-TEST(ChunkCodec, RefusesNonFiniteAndOutOfRangeSamples) {
-  const float inf = std::numeric_limits<float>::infinity();
-  struct Case {
-    float value;
-    const char* message;
-  };
-  const Case cases[] = {
-      {std::numeric_limits<float>::quiet_NaN(),
-       "quorvane filter: NaN at element 5 of a chunk; the filter stores finite values only"},
-      {inf, "quorvane filter: +inf at element 5 of a chunk; the filter stores finite values only"},
-      {-inf, "quorvane filter: -inf at element 5 of a chunk; the filter stores finite values only"},
-  };
-  for (const Case& c : cases) {
-    auto narrow = test_signal(9);
-    narrow[5] = c.value;
-    EXPECT_EQ(encode_error(to_bytes(narrow, false), parameters_for(4, false, 9)), c.message);
-    std::vector<double> wide(narrow.begin(), narrow.end());
-    EXPECT_EQ(encode_error(to_bytes(wide, true), parameters_for(8, true, 9)), c.message);
-  }
+TEST(ChunkCodec, RefusesFloat64BeyondTheFloat32Range) {
   std::vector<double> wide(9, 1.0);
   wide[2] = -1e300;
   EXPECT_EQ(encode_error(to_bytes(wide, false), parameters_for(8, false, 9)),
@@ -224,8 +206,9 @@ TEST(ChunkCodec, RefusesStreamsThatDoNotFitTheChunk) {
   std::vector<std::uint8_t> full(decoded_chunk_size(right));
   auto truncated = decode_chunk(std::span(stream).first(stream.size() - 1), right, full);
   ASSERT_FALSE(truncated.ok());
-  EXPECT_EQ(truncated.error().message.rfind("quorvane filter: Can't decompress data, reason: Minimum data size", 0), 0u)
-      << truncated.error().message;
+  EXPECT_EQ(truncated.error().message, "quorvane filter: truncated: the stream needs " +
+                                           std::to_string(stream.size()) + " bytes, only " +
+                                           std::to_string(stream.size() - 1) + " are there");
   auto garbage = decode_chunk(std::vector<std::uint8_t>(40, 0xAB), right, full);
   ASSERT_FALSE(garbage.ok());
   EXPECT_EQ(garbage.error().message, "quorvane filter: Header is invalid");

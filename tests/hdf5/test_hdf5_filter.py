@@ -119,13 +119,36 @@ def test_no_parameters_take_the_defaults(tmp_path):
         assert dataset.id.get_create_plist().get_filter(0)[2] == (1, 1, 11, 0, 2, 0, 0, 4, 0, 500)
 
 
-@pytest.mark.parametrize("bad,what", [(np.nan, "NaN"), (np.inf, "+inf"), (-np.inf, "-inf"), (1e300, None)])
-def test_refused_chunks_are_stored_unchanged_by_h5py(tmp_path, bad, what):
+@pytest.mark.parametrize("dtype", ["<f4", ">f8"])
+def test_nan_and_infinities_come_back_where_they_were(tmp_path, dtype):
+    data = recording((4, 2048))
+    data[0, 100:150] = np.nan
+    data[0, 7] = np.inf
+    data[1, ::10] = -np.inf
+    data[2, :] = np.nan  # a chunk of nothing else
+    path = tmp_path / "nf.h5"
+    _create(path, "x", data, (1, 2048), dtype=dtype)
+    with h5py.File(path, "r") as f:
+        restored = f["x"][...]
+        sizes = [f["x"].id.get_chunk_info(i).size for i in range(4)]
+        masks = [f["x"].id.get_chunk_info(i).filter_mask for i in range(4)]
+    assert masks == [0, 0, 0, 0]
+    np.testing.assert_array_equal(np.isnan(restored), np.isnan(data))
+    np.testing.assert_array_equal(np.isposinf(restored), np.isposinf(data))
+    np.testing.assert_array_equal(np.isneginf(restored), np.isneginf(data))
+    np.testing.assert_array_equal(restored[3], codec_chunk(data[3], np.float32).astype(dtype))
+    finite = np.isfinite(data)
+    assert np.max(np.abs(restored[finite] - data[finite])) <= 8 * 2.0 ** -11 * np.ptp(data[finite])
+    assert sizes[2] < 120
+    assert sizes[1] < 1.5 * sizes[3]
+
+
+def test_float64_beyond_float32_is_stored_unchanged_by_h5py(tmp_path):
     # h5py adds filters as optional: HDF5 keeps a chunk the filter refuses
     # uncompressed, and it reads back exactly.
     data = recording((4, 256))
-    data[2, 17] = bad
-    path = tmp_path / "nf.h5"
+    data[2, 17] = 1e300
+    path = tmp_path / "big.h5"
     _create(path, "x", data, (1, 256), dtype="f8")
     with h5py.File(path, "r") as f:
         restored = f["x"][...]
@@ -138,10 +161,9 @@ def test_refused_chunks_are_stored_unchanged_by_h5py(tmp_path, bad, what):
 # The reason itself reaches HDF5's error stack, which h5dump prints
 # (test below); HDF5 2.0, which h5py's wheels bundle, drops errors raised
 # inside a filter and reports the failure alone.
-@pytest.mark.parametrize("bad", [np.nan, -np.inf, 1e300])
-def test_a_mandatory_filter_fails_the_write(tmp_path, bad):
+def test_a_mandatory_filter_fails_the_write_it_cannot_store(tmp_path):
     data = recording((256,))
-    data[17] = bad
+    data[17] = 1e300
     dcpl = h5py.h5p.create(h5py.h5p.DATASET_CREATE)
     dcpl.set_chunk((256,))
     dcpl.set_filter(345, h5py.h5z.FLAG_MANDATORY, (1, 1, 11, 0, 2))
@@ -151,8 +173,11 @@ def test_a_mandatory_filter_fails_the_write(tmp_path, bad):
         dataset = h5py.h5d.create(f.id, b"x", h5py.h5t.IEEE_F64LE, space, dcpl=dcpl)
         with pytest.raises(OSError, match="filter returned failure"):
             dataset.write(h5py.h5s.ALL, h5py.h5s.ALL, data)
-        data[17] = 0.0
+        data[17] = np.nan
         dataset.write(h5py.h5s.ALL, h5py.h5s.ALL, data)
+        restored = np.empty_like(data)
+        dataset.read(h5py.h5s.ALL, h5py.h5s.ALL, restored)
+    assert np.isnan(restored[17]) and np.isfinite(np.delete(restored, 17)).all()
 
 
 def _damage(path, chunk_index, offset, replacement):
@@ -166,7 +191,7 @@ def _damage(path, chunk_index, offset, replacement):
 DAMAGE = [
     (0, b"XXXX", "Magic should be 'QRVN' but it was 'XXXX'"),
     (16, (999).to_bytes(4, "little"), "the stored stream holds 999 samples, the dataset's chunks hold 1000"),
-    (32, (10**9).to_bytes(4, "little"), "Minimum data size is 1000000052"),
+    (32, (10**9).to_bytes(4, "little"), "truncated: the stream needs 1000000052 bytes"),
     (20, b"\x00\x00\xc0\x7f", "Header is invalid"),
 ]
 
@@ -199,6 +224,18 @@ def test_h5dump_names_what_is_wrong_with_a_damaged_chunk(tmp_path, offset, repla
     assert run.returncode != 0
     reason = next(line for line in run.stderr.splitlines() if "quorvane filter: " in line)
     assert message in reason
+
+
+def test_the_trailer_checksum_catches_damage_the_stream_alone_would_not(tmp_path):
+    data = recording((2, 1000)).astype(np.float32)
+    data[:, 10] = np.nan
+    path = tmp_path / "t.h5"
+    _create(path, "x", data, (1, 1000))
+    _damage(path, 1, 300, b"\x5a")
+    with h5py.File(path, "r") as f:
+        with pytest.raises(OSError, match="filter returned failure during read"):
+            f["x"][1]
+        assert np.isnan(f["x"][0, 10])
 
 
 def test_a_chunk_of_garbage_never_takes_the_process_down(tmp_path):
