@@ -93,7 +93,9 @@ FilterResult<std::vector<std::uint8_t>> compress_samples(std::span<const float> 
 
 // Decoded samples of a chunk: from the stream, or only from the trailer's
 // runs when the stream is a placeholder.
-FilterResult<std::vector<float>> chunk_samples(std::span<const std::uint8_t> stream, const ChunkLayout& layout) {
+}  // namespace
+
+FilterResult<std::vector<float>> decode_samples(std::span<const std::uint8_t> stream, const ChunkLayout& layout) {
   auto header = codec::QuorvaneHeader::from_bytes(stream);
   if (!header) return Err{FilterError{"quorvane filter: " + header.error().message()}};
   auto trailer = read_trailer(stream, header.value());
@@ -126,7 +128,6 @@ FilterResult<std::vector<float>> chunk_samples(std::span<const std::uint8_t> str
   return samples;
 }
 
-}  // namespace
 
 FilterResult<std::vector<std::uint8_t>> encode_chunk(std::span<const std::uint8_t> raw,
                                                      const FilterParameters& parameters) {
@@ -165,18 +166,11 @@ std::size_t decoded_chunk_size(const ChunkLayout& layout) {
   return static_cast<std::size_t>(layout.chunk_samples) * layout.element_size;
 }
 
-FilterResult<void> decode_chunk(std::span<const std::uint8_t> stream, const ChunkLayout& layout,
-                                std::span<std::uint8_t> out) {
-  auto decoded = chunk_samples(stream, layout);
-  if (!decoded) return Err{decoded.error()};
-  const std::vector<float>& samples = decoded.value();
-  if (out.size() != decoded_chunk_size(layout)) {
-    return Err{FilterError{"quorvane filter: the output buffer does not fit the dataset's chunks"}};
-  }
+void store_samples(std::span<const float> samples, const ChunkLayout& layout, std::span<std::uint8_t> out) {
   const bool swap = needs_swap(layout);
   if (layout.element_size == 4) {
     if (!swap) {
-      std::memcpy(out.data(), samples.data(), out.size());
+      std::memcpy(out.data(), samples.data(), samples.size() * 4);
     } else {
       for (std::size_t i = 0; i < samples.size(); ++i) {
         store_word(out.data() + 4 * i, std::bit_cast<std::uint32_t>(samples[i]), true);
@@ -187,6 +181,16 @@ FilterResult<void> decode_chunk(std::span<const std::uint8_t> stream, const Chun
       store_word(out.data() + 8 * i, std::bit_cast<std::uint64_t>(static_cast<double>(samples[i])), swap);
     }
   }
+}
+
+FilterResult<void> decode_chunk(std::span<const std::uint8_t> stream, const ChunkLayout& layout,
+                                std::span<std::uint8_t> out) {
+  auto decoded = decode_samples(stream, layout);
+  if (!decoded) return Err{decoded.error()};
+  if (out.size() != decoded_chunk_size(layout)) {
+    return Err{FilterError{"quorvane filter: the output buffer does not fit the dataset's chunks"}};
+  }
+  store_samples(decoded.value(), layout, out);
   return {};
 }
 

@@ -22,8 +22,14 @@ FilterResult<std::vector<std::uint8_t>> encode_chunk(std::span<const std::uint8_
 // Bytes of one decoded chunk.
 std::size_t decoded_chunk_size(const ChunkLayout& layout);
 
-// Decodes `stream` into `out`, which holds exactly decoded_chunk_size bytes.
-// `out` is left unspecified on failure.
+// The samples of one stored chunk, checked against the dataset's layout.
+FilterResult<std::vector<float>> decode_samples(std::span<const std::uint8_t> stream, const ChunkLayout& layout);
+
+// Writes decoded samples in the dataset's element type and byte order into
+// `out`, which holds exactly decoded_chunk_size bytes.
+void store_samples(std::span<const float> samples, const ChunkLayout& layout, std::span<std::uint8_t> out);
+
+// decode_samples, then store_samples; `out` is left unspecified on failure.
 FilterResult<void> decode_chunk(std::span<const std::uint8_t> stream, const ChunkLayout& layout,
                                 std::span<std::uint8_t> out);
 

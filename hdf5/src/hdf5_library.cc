@@ -75,7 +75,7 @@ void report_error(const char* function, const hid_t* minor, const char* message)
     return;
   }
   // The message goes in as an argument: it may contain '%'.
-  library.push_error(H5E_DEFAULT, __FILE__, function, __LINE__, *library.error_class, *library.major_pipeline,
+  library.push_error(H5E_DEFAULT, "quorvane_hdf5", function, 0, *library.error_class, *library.major_pipeline,
                      *minor, "%s", message);
 }
 

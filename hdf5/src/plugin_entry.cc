@@ -125,18 +125,20 @@ std::size_t encode(const FilterParameters& parameters, std::size_t bytes, std::s
 }
 
 std::size_t decode(const ChunkLayout& layout, std::size_t bytes, std::size_t* buffer_size, void** buffer) {
+  // Decoded and checked before the output is allocated: a damaged chunk
+  // costs no buffer of the size its dataset claims.
+  auto samples = decode_samples({static_cast<const std::uint8_t*>(*buffer), bytes}, layout);
+  if (!samples) {
+    report_error("filter", hdf5_library().minor_cannot_filter, samples.error().message.c_str());
+    return 0;
+  }
   const std::size_t size = decoded_chunk_size(layout);
   auto* out = static_cast<std::uint8_t*>(allocate(size));
   if (out == nullptr) {
     report_error("filter", hdf5_library().minor_cannot_filter, kOutOfMemory);
     return 0;
   }
-  auto status = decode_chunk({static_cast<const std::uint8_t*>(*buffer), bytes}, layout, {out, size});
-  if (!status) {
-    release(out);
-    report_error("filter", hdf5_library().minor_cannot_filter, status.error().message.c_str());
-    return 0;
-  }
+  store_samples(samples.value(), layout, {out, size});
   release(*buffer);
   *buffer = out;
   *buffer_size = size;
