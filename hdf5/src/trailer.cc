@@ -209,7 +209,9 @@ void fill_non_finite(std::span<float> samples) {
     std::size_t right = i;
     while (right < n && !std::isfinite(samples[right])) ++right;
     for (std::size_t k = i; k < right; ++k) {
-      if (left == n) {
+      if (left == n && right == n) {
+        samples[k] = 0.0f;  // nothing finite at all
+      } else if (left == n) {
         samples[k] = samples[right];
       } else if (right == n) {
         samples[k] = samples[left];

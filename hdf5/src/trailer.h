@@ -44,7 +44,7 @@ std::vector<NonFiniteRun> find_non_finite(std::span<const float> samples);
 // nearest finite neighbours (the nearest one at either end), computed in
 // double precision and rounded once to float, as NumPy's interp does: the
 // values stay inside the finite range and smooth, so they cost no ratio.
-// Needs one finite sample.
+// Without any finite sample, every sample becomes 0.0.
 void fill_non_finite(std::span<float> samples);
 
 // Writes every sample the runs cover.

@@ -81,6 +81,9 @@ TEST(Trailer, FillingInterpolatesBetweenFiniteNeighboursAsNumpyInterpDoes) {
                                        static_cast<float>(step * 2.0 + static_cast<double>(0.1f)),
                                        0.2f, 0.2f, 0.2f};
   EXPECT_EQ(samples, expected);
+  std::vector<float> nothing_finite = {kNan, kInf, -kInf};
+  fill_non_finite(nothing_finite);
+  EXPECT_EQ(nothing_finite, (std::vector<float>{0, 0, 0}));
 }
 
 std::vector<float> signal_with_gaps(std::size_t n, std::uint32_t seed, double share) {
