@@ -188,11 +188,14 @@ def _damage(path, chunk_index, offset, replacement):
         raw.write(replacement)
 
 
+# Where the chunk is damaged, the filter's reason (C++) and check's (Python).
 DAMAGE = [
-    (0, b"XXXX", "Magic should be 'QRVN' but it was 'XXXX'"),
-    (16, (999).to_bytes(4, "little"), "the stored stream holds 999 samples, the dataset's chunks hold 1000"),
-    (32, (10**9).to_bytes(4, "little"), "truncated: the stream needs 1000000052 bytes"),
-    (20, b"\x00\x00\xc0\x7f", "Header is invalid"),
+    (0, b"XXXX", "Magic should be 'QRVN' but it was 'XXXX'", "Magic should be 'QRVN' but it was 'XXXX'"),
+    (16, (999).to_bytes(4, "little"), "the stored stream holds 999 samples, the dataset's chunks hold 1000",
+     "the chunk holds 999 samples, 1000 were expected"),
+    (32, (10**9).to_bytes(4, "little"), "truncated: the stream needs 1000000052 bytes",
+     "truncated: the stream needs 1000000052 bytes"),
+    (20, b"\x00\x00\xc0\x7f", "Header is invalid", "Header is invalid"),
 ]
 
 
@@ -204,8 +207,8 @@ def _damaged_file(tmp_path, offset, replacement):
     return path, data
 
 
-@pytest.mark.parametrize("offset,replacement,message", DAMAGE)
-def test_a_damaged_chunk_raises_and_the_others_still_read(tmp_path, offset, replacement, message):
+@pytest.mark.parametrize("offset,replacement,message,_", DAMAGE)
+def test_a_damaged_chunk_raises_and_the_others_still_read(tmp_path, offset, replacement, message, _):
     path, data = _damaged_file(tmp_path, offset, replacement)
     with h5py.File(path, "r") as f:
         with pytest.raises(OSError, match="filter returned failure during read"):
@@ -214,8 +217,29 @@ def test_a_damaged_chunk_raises_and_the_others_still_read(tmp_path, offset, repl
         np.testing.assert_array_equal(f["x"][2], codec_chunk(data[2], np.float32))
 
 
-@pytest.mark.parametrize("offset,replacement,message", DAMAGE)
-def test_h5dump_names_what_is_wrong_with_a_damaged_chunk(tmp_path, offset, replacement, message):
+@pytest.mark.parametrize("offset,replacement,_,reason", DAMAGE)
+def test_check_names_the_damaged_chunk_and_the_reason(tmp_path, offset, replacement, _, reason):
+    path, _ = _damaged_file(tmp_path, offset, replacement)
+    with h5py.File(path, "r") as f:
+        problems = hdf5_filter.check(f["x"])
+    assert len(problems) == 1
+    assert problems[0].startswith("chunk at (1, 0): " + reason)
+
+
+def test_check_passes_sound_datasets_and_refuses_other_pipelines(tmp_path):
+    data = recording((2, 500))
+    data[0, 3] = 1e300  # stored unfiltered: skipped
+    data[1, 9] = np.nan
+    with h5py.File(tmp_path / "ok.h5", "w") as f:
+        f.create_dataset("x", data=data, chunks=(1, 500), **hdf5_filter.filter())
+        assert hdf5_filter.check(f["x"]) == []
+        f.create_dataset("y", data=data, chunks=(1, 500), fletcher32=True, **hdf5_filter.filter())
+        with pytest.raises(ValueError, match="only filter is quorvane"):
+            hdf5_filter.check(f["y"])
+
+
+@pytest.mark.parametrize("offset,replacement,message,_", DAMAGE)
+def test_h5dump_names_what_is_wrong_with_a_damaged_chunk(tmp_path, offset, replacement, message, _):
     if shutil.which("h5dump") is None:
         pytest.skip("h5dump is not installed (Debian hdf5-tools; make deps installs it)")
     path, _ = _damaged_file(tmp_path, offset, replacement)
