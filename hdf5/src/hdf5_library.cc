@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <array>
+#include <cstddef>
 #include <mutex>
 
 namespace quorvane::hdf5 {
@@ -33,8 +35,25 @@ Hdf5Library load_from(void* handle) {
   return library;
 }
 
-std::once_flag bound_once;
-Hdf5Library bound;
+// Copies of libhdf5 in one process: rarely more than one, but h5py and
+// another package may each bundle their own.
+constexpr std::size_t kMaxLibraries = 8;
+
+struct BoundLibrary {
+  const void* base = nullptr;  // load address of the library
+  Hdf5Library functions;
+};
+
+std::mutex bound_mutex;
+std::array<BoundLibrary, kMaxLibraries> bound_libraries;
+std::size_t bound_count = 0;
+std::once_flag global_once;
+Hdf5Library global_library;
+
+const Hdf5Library& global() {
+  std::call_once(global_once, [] { global_library = load_from(RTLD_DEFAULT); });
+  return global_library;
+}
 
 }  // namespace
 
@@ -43,33 +62,28 @@ bool Hdf5Library::complete() const {
          modify_filter;
 }
 
-void bind_hdf5_library(const void* code_address) {
-  std::call_once(bound_once, [code_address] {
-    Dl_info info{};
-    if (code_address != nullptr && dladdr(code_address, &info) != 0 && info.dli_fname != nullptr) {
-      // RTLD_NOLOAD: only a handle to the copy already in the process. The
-      // handle is kept for the life of the plugin.
-      if (void* handle = dlopen(info.dli_fname, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD)) {
-        Hdf5Library library = load_from(handle);
-        if (library.complete()) {
-          bound = library;
-          return;
-        }
-        dlclose(handle);
-      }
-    }
-    // A library linked into the executable, or a caller we cannot place.
-    bound = load_from(RTLD_DEFAULT);
-  });
+const Hdf5Library& hdf5_library_of(const void* caller) {
+  Dl_info info{};
+  if (caller == nullptr || dladdr(caller, &info) == 0 || info.dli_fname == nullptr) return global();
+  const std::lock_guard<std::mutex> lock(bound_mutex);
+  for (std::size_t i = 0; i < bound_count; ++i) {
+    if (bound_libraries[i].base == info.dli_fbase) return bound_libraries[i].functions;
+  }
+  if (bound_count == kMaxLibraries) return global();
+  // RTLD_NOLOAD: only a handle to the copy already in the process, kept for
+  // the life of the plugin.
+  void* handle = dlopen(info.dli_fname, RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (handle == nullptr) return global();
+  Hdf5Library library = load_from(handle);
+  if (!library.complete()) {
+    dlclose(handle);
+    return global();
+  }
+  bound_libraries[bound_count] = BoundLibrary{info.dli_fbase, library};
+  return bound_libraries[bound_count++].functions;
 }
 
-const Hdf5Library& hdf5_library() {
-  bind_hdf5_library(nullptr);
-  return bound;
-}
-
-void report_error(const char* function, const hid_t* minor, const char* message) {
-  const Hdf5Library& library = hdf5_library();
+void report_error(const Hdf5Library& library, const char* function, const hid_t* minor, const char* message) {
   if (library.push_error == nullptr || library.error_class == nullptr || library.major_pipeline == nullptr ||
       minor == nullptr) {
     return;

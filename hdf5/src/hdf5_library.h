@@ -3,8 +3,8 @@
 // The plugin links no libhdf5. A process may hold its own copy of the library
 // (h5py's wheels bundle one, loaded privately) or the system's (h5dump, C
 // programs); identifiers of one copy mean nothing to another, so the filter
-// must call exactly the copy that loaded it. That copy is the caller of
-// H5PLget_plugin_info.
+// must call exactly the copy that calls it; the return address of each
+// callback says which that is.
 #pragma once
 
 #include <hdf5.h>
@@ -35,16 +35,15 @@ struct Hdf5Library {
   bool complete() const;
 };
 
-// Binds to the library containing `code_address` (an address inside
-// libhdf5); later calls keep the first binding.
-void bind_hdf5_library(const void* code_address);
+// The library containing `caller`, an address inside a libhdf5 (the return
+// address of a plugin function HDF5 called). Each copy of the library in the
+// process is bound the first time it calls, so a process holding two copies
+// gets each one's own functions. A caller that cannot be placed gets the
+// library found in the global namespace; members it lacks stay null.
+const Hdf5Library& hdf5_library_of(const void* caller);
 
-// The bound library, or one found in the global namespace when nothing was
-// bound. Members it lacks stay null.
-const Hdf5Library& hdf5_library();
-
-// Pushes `message` onto the library's error stack, where h5py and h5dump find
-// it. Does nothing when the library lacks the means.
-void report_error(const char* function, const hid_t* minor, const char* message);
+// Pushes `message` onto the library's error stack, where h5dump and HDF5
+// 1.10-1.14 show it. Does nothing when the library lacks the means.
+void report_error(const Hdf5Library& library, const char* function, const hid_t* minor, const char* message);
 
 }  // namespace quorvane::hdf5
