@@ -3,6 +3,9 @@
 // single-thread encode/decode speed on 10^6 samples at the PSNR 60 setting.
 //
 //   build/tests/band_coder_bench /work/shared/corpus
+//   build/tests/band_coder_bench /work/shared/corpus speed
+// runs the speed part once only, for instruction counts under callgrind
+// (the calls made from main are the bench's; the others make the coefficients).
 //
 // Coefficients come from the reference encoder (cdf97, cut-off low) at the
 // smallest scale whose stream reaches the PSNR (peak = the signal's range).
@@ -106,9 +109,12 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
   const std::string corpus = argc > 1 ? argv[1] : "/work/shared/corpus";
-  std::printf("%-18s %5s %5s %9s %9s %6s\n", "signal", "psnr", "scale", "coder1 B", "coder2 B",
+  const bool speed_only = argc > 2 && std::string(argv[2]) == "speed";
+  const int runs = speed_only ? 1 : 7;
+  if (!speed_only) std::printf("%-18s %5s %5s %9s %9s %6s\n", "signal", "psnr", "scale", "coder1 B", "coder2 B",
               "ratio");
   for (const double psnr : {50.0, 60.0, 70.0}) {
+    if (speed_only) break;
     std::vector<double> ratios;
     for (const char* name : kRealSignals) {
       const auto x = load_npy(corpus + "/" + name + ".npy");
@@ -144,7 +150,7 @@ int main(int argc, char** argv) {
   const double megabytes = bytes.size() / 1e6;
   std::vector<double> enc1, dec1, enc2, dec2;
   std::size_t size1 = 0, size2 = 0;
-  for (int run = 0; run < 7; ++run) {  // interleaved so that load changes hit both alike
+  for (int run = 0; run < runs; ++run) {  // interleaved so that load changes hit both alike
     auto t = std::chrono::steady_clock::now();
     const auto p1 = arans::encode_stream(bytes);
     enc1.push_back(megabytes / seconds_since(t));
@@ -162,8 +168,8 @@ int main(int argc, char** argv) {
     size2 = p2.size();
   }
   std::printf("speed, 10^6 samples (alsa_speech_all8 repeated), scale %d, %zu coefficients;\n"
-              "MB/s of coefficient data (2 bytes each), median of 7 interleaved runs\n",
-              c.scale, c.values.size());
+              "MB/s of coefficient data (2 bytes each), median of %d interleaved runs\n",
+              c.scale, c.values.size(), runs);
   std::printf("coder 1: %zu B, encode %.1f MB/s, decode %.1f MB/s\n", size1, median(enc1),
               median(dec1));
   std::printf("coder 2: %zu B, encode %.1f MB/s, decode %.1f MB/s\n", size2, median(enc2),

@@ -108,6 +108,10 @@ SMALL_HOSTILE = {
     # for a header that needs all of them.
     "arans-2p28-pairs": header(coder=1, levels=1, sample_count=2**29 - 4, payload_len=16)
     + bytes([0, 3]) + leb128(2**28) + leb128(4) + bytes([0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1]),
+    # Coder 2: the encoder's initial state alone, then the highest state
+    # with one word; both run out of words after a few values.
+    "huge-count-bands": header(coder=2, payload_len=4) + bytes([0, 0, 1, 0]),
+    "huge-count-bands-one-word": header(coder=2, payload_len=6) + bytes([0xFF] * 6),
 }
 
 
@@ -158,6 +162,44 @@ def test_rans_payload_larger_than_the_header_needs(tmp_path):
     report = measure(tmp_path, "arans-oversized-payload", stream)
     assert report["outcome"] == "samples: 1000", report
     assert report["peak_extra"] < 4 * MIB + 4 * (2 * pairs + 1), report
+
+
+def zero_band_payload(approximations, details):
+    """The coder-2 payload of all-zero bands: one decision per value, on the
+    first length counter of each counter set (docs/format.md, section 5)."""
+    probabilities = []
+    for count in (approximations, details):
+        p, n = 32768, 0
+        for _ in range(count):
+            probabilities.append(p)
+            rate = n + 1 if n < 5 else 5
+            n = min(n + 1, 5)
+            p += (65536 - p) >> rate
+    x, words = 65536, []
+    for p in reversed(probabilities):
+        if x >= p << 16:
+            words.append(x & 0xFFFF)
+            x >>= 16
+        x = ((x // p) << 16) + x % p
+    return struct.pack("<I", x) + b"".join(struct.pack("<H", w) for w in reversed(words))
+
+
+def test_band_payload_of_zeros_costs_what_its_samples_need(tmp_path):
+    # 2^20 zero coefficients in a coder-2 payload of a few hundred bytes
+    # (about 0.0007 bits per value at the counters' limit): the values are
+    # really there, so the cost is what the header's samples need, about as
+    # much as for the DEFLATE bomb.
+    sample_count = 2**20
+    template = header(coder=2, levels=8, sample_count=sample_count)
+    length, details = sample_count, 0
+    for _ in range(8):  # cdf97: ceil(m / 2) approximations, floor(m / 2) details
+        details += length // 2
+        length -= length // 2
+    payload = zero_band_payload(length, details)
+    assert len(payload) < 1000
+    report = measure(tmp_path, "bands-zeros", with_payload(template, payload))
+    assert report["outcome"] == f"samples: {sample_count}", report
+    assert report["peak_extra"] < 4 * MIB + 24 * 4 * sample_count, report
 
 
 def test_invalid_deflate_payload_costs_no_more_than_its_first_buffer(tmp_path):

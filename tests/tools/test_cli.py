@@ -188,6 +188,20 @@ def test_info_lists_every_header_field(tmp_path, capsys):
     assert document["streams"][0]["min"] == float(ECG.min())
 
 
+def test_info_names_the_band_coder(tmp_path, capsys):
+    # A coder-2 stream (opt-in, docs/format.md): the smallest one, a single
+    # zero coefficient pair of cdf53 bands behind a one-sample header.
+    header = bytearray(quorvane.compress_signal(np.zeros(1, np.float32), quorvane.QuorvCompressionOptions(
+        method="cdf53", coder="deflate"))[:52])
+    header[14] = 2
+    payload = bytes.fromhex("00000100")  # not decodable: info reads the header only
+    header[32:36] = len(payload).to_bytes(4, "little")
+    (tmp_path / "b.qrv").write_bytes(bytes(header) + payload)
+    code, out, _ = run(capsys, "info", tmp_path / "b.qrv")
+    assert code == 0
+    assert "coder            2 (bands)" in out
+
+
 def test_info_on_an_archive(tmp_path, capsys):
     np.save(tmp_path / "two.npy", np.stack([ECG[:500], ECG[500:1000]], axis=1))
     run(capsys, "compress", "-q", tmp_path / "two.npy")
