@@ -430,7 +430,8 @@ def run_compress(args: argparse.Namespace) -> int:
             methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
             scales=(_parse_scales([args.scale]) or SCALES) if args.scale else SCALES,
             cutoffs=_restrict(args.cutoff, CUTOFFS))
-        candidates = math.prod(len(values) for values in restrictions.values())
+        searched = " x ".join(f"{len(values)} {name}" for name, values in restrictions.items() if len(values) > 1) \
+            or "the one combination allowed"
         wanted = " and ".join(part for part in (
             f"max error <= {args.max_abs_error:g}" if args.max_abs_error is not None else "",
             f"PSNR >= {args.min_psnr:g} dB" if args.min_psnr is not None else "") if part)
@@ -453,8 +454,7 @@ def run_compress(args: argparse.Namespace) -> int:
             compress = quality_target(args.max_abs_error, args.min_psnr,
                                       show_progress=args.inner_progress if alone else False, **restrictions)
             if args.inner_progress is not False:
-                _announce(args, f"{_report_name(path)}: searching {candidates} combinations per channel for the "
-                                f"smallest stream with {wanted}")
+                _announce(args, f"{_report_name(path)}: searching {searched} for the smallest stream with {wanted}")
         else:
             compress = fixed
         saved = save_signal(output, signal, compress, archive=archive,
