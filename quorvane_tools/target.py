@@ -34,8 +34,9 @@ from .quality import TargetNotMet
 METHOD_IDS: Dict[MethodName, int] = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
 METHOD_BY_ID: Dict[int, MethodName] = {number: name for name, number in METHOD_IDS.items()}
 # "auto" is the coder every decoder of the format reads (the rANS coder);
-# "smallest" tries every coder listed here and keeps the smaller stream.
-CODER_IDS: Dict[str, int] = {"deflate": 0, "arans": 1}
+# "smallest" tries both standard coders and keeps the smaller stream.
+# "bands" (coder 2) is opt-in: decoders older than it cannot read it.
+CODER_IDS: Dict[str, int] = {"deflate": 0, "arans": 1, "bands": 2}
 CODER_BY_ID: Dict[int, str] = {number: name for name, number in CODER_IDS.items()}
 TARGET_CODERS: Tuple[str, ...] = ("auto", "smallest", *CODER_IDS)
 
@@ -114,7 +115,7 @@ def _coder_ids(coder: str) -> Sequence[int]:
     if coder == "auto":
         return [CODER_IDS["arans"]]
     if coder == "smallest":
-        return list(CODER_IDS.values())
+        return [CODER_IDS["deflate"], CODER_IDS["arans"]]
     if coder not in CODER_IDS:
         expected = ", ".join(repr(name) for name in TARGET_CODERS)
         raise ValueError(f"unknown coder {coder!r}, expected one of {expected}")
@@ -137,7 +138,8 @@ def compress_to_target(
     `max_abs_error` and `max_rmse` in the signal's units, `min_psnr` in dB
     with the signal's range (max - min) as peak. `methods` limits the
     wavelets tried (default: all four); `coder` is "auto" (the rANS coder),
-    "arans", "deflate" or "smallest" (both, keep the smaller). Raises
+    "arans", "deflate", "smallest" (both, keep the smaller) or "bands"
+    (coder 2, opt-in: only decoders that know it read the stream). Raises
     TargetNotMet (a ValueError) when no stream of the format meets the
     target. The interpreter lock is released while encoding.
     """

@@ -91,7 +91,8 @@ def test_what_users_have_is_accepted():
     assert compress_to_target(np.ones((3, 50)), min_psnr=40).metrics.max_abs_error == 0.0
 
 
-@pytest.mark.parametrize("coder,expected", [("auto", {1}), ("arans", {1}), ("deflate", {0}), ("smallest", {0, 1})])
+@pytest.mark.parametrize("coder,expected", [("auto", {1}), ("arans", {1}), ("deflate", {0}), ("smallest", {0, 1}),
+                                            ("bands", {2})])
 def test_coders(coder, expected):
     result = compress_to_target(SIGNALS["steps"], max_abs_error=1e-3, coder=coder)
     assert parse_header(result.stream).coder in expected

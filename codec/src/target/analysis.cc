@@ -10,6 +10,7 @@
 #include "payload_length.h"
 #include "quantizer.h"
 #include "quorvane/arans/arans.h"
+#include "quorvane/codec/band_payload.h"
 #include "raw_deflate.h"
 #include "target/rounding_quantizer.h"
 #include "transform_error.h"
@@ -223,6 +224,14 @@ TargetResult<std::vector<std::uint8_t>> write_stream(const Analysis& analysis, s
     case StreamCoder::arans: {
       const std::vector<std::uint8_t> payload = arans::encode_stream(bytes);
       stream.insert(stream.end(), payload.begin(), payload.end());
+      break;
+    }
+    case StreamCoder::bands: {
+      auto payload = encode_band_payload(coefficients, analysis.method,
+                                         static_cast<std::uint32_t>(analysis.sample_count),
+                                         static_cast<std::uint8_t>(levels));
+      if (!payload.ok()) return Err{codec_failed(payload.error())};
+      stream.insert(stream.end(), payload.value().begin(), payload.value().end());
       break;
     }
     default:

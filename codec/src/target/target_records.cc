@@ -15,6 +15,8 @@ const char* stream_coder_name(StreamCoder coder) {
       return "deflate";
     case StreamCoder::arans:
       return "arans";
+    case StreamCoder::bands:
+      return "bands";
   }
   return "unknown";
 }

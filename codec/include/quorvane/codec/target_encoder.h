@@ -37,8 +37,10 @@ namespace quorvane::codec {
 
 // Entropy coders by the id the stream header stores. New coders get the next
 // id here and one entry in kStreamCoders; everything else goes through these.
-enum class StreamCoder : std::uint8_t { deflate = 0, arans = 1 };
-inline constexpr StreamCoder kStreamCoders[] = {StreamCoder::deflate, StreamCoder::arans};
+// `bands` (coder 2) is opt-in: decoders of the format older than it cannot
+// read it, so it is written only when asked for.
+enum class StreamCoder : std::uint8_t { deflate = 0, arans = 1, bands = 2 };
+inline constexpr StreamCoder kStreamCoders[] = {StreamCoder::deflate, StreamCoder::arans, StreamCoder::bands};
 const char* stream_coder_name(StreamCoder coder);
 
 inline constexpr std::uint8_t kMaxTargetLevels = 10;
