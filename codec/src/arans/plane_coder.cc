@@ -26,9 +26,12 @@ AransResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t
     // `count` up front.
     out.resize(std::min(count, coded.size() * 8 + 1024));
     PlaneDecoder decoder(coded, context_bits);
-    for (std::size_t i = 0; i < count; ++i) {
-      if (i == out.size()) out.resize(std::min(count, 2 * out.size()));
-      if (!decoder.next(out[i])) return Err{AransError::Truncated};
+    for (std::size_t done = 0; done < count;) {
+      if (done == out.size()) out.resize(std::min(count, 2 * out.size()));
+      if (!decode_side_by_side<1>({&decoder}, out.data() + done, out.size() - done)) {
+        return Err{AransError::Truncated};
+      }
+      done = out.size();
     }
   } catch (const std::bad_alloc&) {
     return Err{AransError::OutOfMemory};

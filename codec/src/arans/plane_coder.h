@@ -1,8 +1,8 @@
-// The plane decoder as a step-by-step object, so that the stream decoder can
-// run both planes side by side and place their bytes straight where they
-// belong.
+// The plane decoder, for one plane or for planes decoded side by side, each
+// byte going straight to its place in the output.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -18,29 +18,32 @@ class PlaneDecoder {
   // `coded` must hold at least the 4 bytes of the initial state.
   PlaneDecoder(std::span<const std::uint8_t> coded, unsigned context_bits)
       : model_(context_bits),
-        x_(static_cast<std::uint32_t>(coded[0]) | (static_cast<std::uint32_t>(coded[1]) << 8) |
-           (static_cast<std::uint32_t>(coded[2]) << 16) | (static_cast<std::uint32_t>(coded[3]) << 24)),
-        position_(coded.data() + 4),
+        cursor_{static_cast<std::uint32_t>(coded[0]) | (static_cast<std::uint32_t>(coded[1]) << 8) |
+                    (static_cast<std::uint32_t>(coded[2]) << 16) | (static_cast<std::uint32_t>(coded[3]) << 24),
+                coded.data() + 4, 0},
         end_(coded.data() + coded.size()) {}
 
-  // Decodes the next byte into `byte`; false when the plane runs out of
-  // words, in which case the decoder must not be used again.
-  bool next(std::uint8_t& byte) {
-    // A normalised state needs at most one word per decision, so with eight
-    // words left the byte cannot run out and its refills need no checks.
-    // Measured 15-20 % faster than the checked path alone.
-    if (x_ >= kStateLowerBound && end_ - position_ >= 16) {
-      byte = next_unchecked();
-      return true;
-    }
-    return next_checked(byte);
-  }
+  // Decodes `count` bytes from each decoder, byte k of decoder j to
+  // out[k * N + j]. False when a plane runs out of words (the same error
+  // whichever plane it is); the decoders must not be used again then.
+  template <std::size_t N>
+  friend bool decode_side_by_side(const std::array<PlaneDecoder*, N>& decoders, std::uint8_t* out,
+                                  std::size_t count);
 
  private:
-  std::uint8_t next_unchecked() {
-    std::uint16_t* tree = &model_.probability(model_.context_base(previous_));
-    std::uint32_t x = x_;
-    const std::uint8_t* position = position_;
+  // The part of the decoder that changes with every byte; kept in registers
+  // while a run of bytes is decoded.
+  struct Cursor {
+    std::uint32_t x;
+    const std::uint8_t* position;
+    std::uint32_t previous;
+  };
+
+  // One byte whose eight decisions need at most one word each and have
+  // them: the state is normalised and eight words are left.
+  static std::uint8_t next_unchecked(Cursor& cursor, std::uint16_t* tree) {
+    std::uint32_t x = cursor.x;
+    const std::uint8_t* position = cursor.position;
     std::uint32_t node = 1;
     std::uint32_t p = tree[1];
     for (int b = 0; b < 8; ++b) {
@@ -55,39 +58,69 @@ class PlaneDecoder {
       node = node * 2 + bit;
       p = select_by_bit(bit, right, left);
     }
-    x_ = x;
-    position_ = position;
-    previous_ = static_cast<std::uint8_t>(node - 256);
-    return previous_;
+    cursor.x = x;
+    cursor.position = position;
+    cursor.previous = node - 256;
+    return static_cast<std::uint8_t>(cursor.previous);
   }
 
-  bool next_checked(std::uint8_t& byte) {
-    std::uint16_t* tree = &model_.probability(model_.context_base(previous_));
+  // Any byte, checking every word it takes; false when the plane runs out.
+  static bool next_checked(Cursor& cursor, std::uint16_t* tree, const std::uint8_t* end, std::uint8_t& byte) {
     std::uint32_t node = 1;
     for (int b = 0; b < 8; ++b) {
       const std::uint32_t p = tree[node];
-      const std::uint32_t bit = decode_step(x_, p);
+      const std::uint32_t bit = decode_step(cursor.x, p);
       // A loop, not a single step: a crafted initial state may start far
       // below the bound.
-      while (x_ < kStateLowerBound) {
-        if (end_ - position_ < 2) return false;
-        x_ = (x_ << 16) | static_cast<std::uint32_t>(position_[0]) |
-             (static_cast<std::uint32_t>(position_[1]) << 8);
-        position_ += 2;
+      while (cursor.x < kStateLowerBound) {
+        if (end - cursor.position < 2) return false;
+        cursor.x = (cursor.x << 16) | static_cast<std::uint32_t>(cursor.position[0]) |
+                   (static_cast<std::uint32_t>(cursor.position[1]) << 8);
+        cursor.position += 2;
       }
       tree[node] = static_cast<std::uint16_t>(adapted_probability(p, bit));
       node = node * 2 + bit;
     }
-    previous_ = static_cast<std::uint8_t>(node - 256);
-    byte = previous_;
+    cursor.previous = node - 256;
+    byte = static_cast<std::uint8_t>(cursor.previous);
     return true;
   }
 
   ProbabilityModel model_;
-  std::uint32_t x_;
-  const std::uint8_t* position_;
+  Cursor cursor_;
   const std::uint8_t* end_;
-  std::uint8_t previous_ = 0;
 };
+
+template <std::size_t N>
+bool decode_side_by_side(const std::array<PlaneDecoder*, N>& decoders, std::uint8_t* out, std::size_t count) {
+  std::array<PlaneDecoder::Cursor, N> cursors;
+  std::array<std::uint16_t*, N> tables;
+  std::array<const std::uint8_t*, N> ends;
+  for (std::size_t j = 0; j < N; ++j) {
+    cursors[j] = decoders[j]->cursor_;
+    tables[j] = &decoders[j]->model_.probability(0);
+    ends[j] = decoders[j]->end_;
+  }
+  const unsigned context_shift = decoders[0]->model_.context_shift();
+  bool ok = true;
+  for (std::size_t k = 0; k < count && ok; ++k) {
+#pragma GCC unroll 2
+    for (std::size_t j = 0; j < N; ++j) {
+      PlaneDecoder::Cursor& cursor = cursors[j];
+      std::uint16_t* tree = tables[j] + ((cursor.previous >> context_shift) << 8);
+      // A normalised state needs at most one word per decision, so with
+      // eight words left the byte cannot run out and its refills need no
+      // checks. Measured 15-20 % faster than the checked path alone.
+      if (cursor.x >= kStateLowerBound && ends[j] - cursor.position >= 16) [[likely]] {
+        out[k * N + j] = PlaneDecoder::next_unchecked(cursor, tree);
+      } else if (!PlaneDecoder::next_checked(cursor, tree, ends[j], out[k * N + j])) {
+        ok = false;
+        break;
+      }
+    }
+  }
+  for (std::size_t j = 0; j < N; ++j) decoders[j]->cursor_ = cursors[j];
+  return ok;
+}
 
 }  // namespace quorvane::arans

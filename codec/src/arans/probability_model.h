@@ -29,6 +29,9 @@ class ProbabilityModel {
 
   std::uint16_t& probability(std::size_t index) { return table_[index]; }
 
+  // How far the previous byte is shifted right to give the context.
+  unsigned context_shift() const { return context_shift_; }
+
   // Adaptation rate 1/16, kept within 1..4095 so that no frequency is 0.
   static void update(std::uint16_t& p, unsigned bit) {
     const std::uint32_t v0 = p;

@@ -102,12 +102,15 @@ AransResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_
       out.resize(2 * room + (room == pairs ? trailing : 0));
       PlaneDecoder even(coded_even, context_bits);
       PlaneDecoder odd(coded_odd, context_bits);
-      for (std::size_t k = 0; k < pairs; ++k) {
-        if (k == room) {
+      for (std::size_t done = 0; done < pairs;) {
+        if (done == room) {
           room = std::min(pairs, 2 * room);
           out.resize(2 * room + (room == pairs ? trailing : 0));
         }
-        if (!even.next(out[2 * k]) || !odd.next(out[2 * k + 1])) return Err{AransError::Truncated};
+        if (!decode_side_by_side<2>({&even, &odd}, out.data() + 2 * done, room - done)) {
+          return Err{AransError::Truncated};
+        }
+        done = room;
       }
     } catch (const std::bad_alloc&) {
       return Err{AransError::OutOfMemory};
