@@ -1,5 +1,10 @@
 // The plane decoder, for one plane or for planes decoded side by side, each
 // byte going straight to its place in the output.
+//
+// Cost on coefficient payloads of speech and ECG (tests/bench/arans_bench,
+// a 2-core Xeon at 2.6 GHz): about 7.2-7.7 cycles per binary decision for a
+// stream with both planes side by side, 8.2-8.6 on noisy planes; one plane
+// after the other with a branch on each bit took 9-11 (13-14 when noisy).
 #pragma once
 
 #include <array>

@@ -6,6 +6,13 @@
 // their models and their rANS states are independent chains the processor
 // can run at the same time. The planes are read in place with a stride, so
 // the two planes of a stream need no split copy.
+//
+// Cost on coefficient payloads of speech and ECG (tests/bench/arans_bench,
+// a 2-core Xeon at 2.6 GHz): about 8.5-9 cycles per binary decision for a
+// stream, model pass and coding pass about half each; the coding pass is
+// bound by the chain of one state (renormalisation, reciprocal product,
+// multiply, add), which is why the two planes share its loop. The
+// straightforward two-pass coder of one plane at a time took 12-14.
 #pragma once
 
 #include <array>
