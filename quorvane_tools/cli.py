@@ -39,6 +39,7 @@ from .parallel import default_jobs, ordered_map
 from .progress import progress
 from .samples import codec_input
 from .streams import prepare_signal
+from .target import TARGET_CODERS, target_compressor
 from .trailer import Trailer
 from .files import decode_compressed, describe, fixed_options, load_signal, quality_target, save_signal
 from .signal_files import (
@@ -166,9 +167,12 @@ def build_parser() -> argparse.ArgumentParser:
     _add_output_arguments(compress)
     _add_option_arguments(compress, many=False)
     compress.add_argument("--max-abs-error", type=_positive_float, metavar="E",
-                          help="choose the options giving the smallest stream whose largest error is <= E")
+                          help="the smallest stream whose largest error is <= E (the target encoder; with "
+                               "--scale or --cutoff, the reference encoder's options instead)")
     compress.add_argument("--min-psnr", type=_finite_float, metavar="DB",
-                          help="choose the options giving the smallest stream with PSNR >= DB")
+                          help="the smallest stream with PSNR >= DB, the signal's range as peak (as above)")
+    compress.add_argument("--max-rmse", type=_positive_float, metavar="E",
+                          help="the smallest stream with RMSE <= E (the target encoder)")
     compress.add_argument("--columns", action="append", metavar="COLS",
                           help="text tables: columns to compress, by name or 1-based number, comma-separated; "
                                "-NAME or -N skips one (default: every numeric column)")
@@ -420,12 +424,22 @@ def run_compress(args: argparse.Namespace) -> int:
     if output is not None and output != STDIO and output.suffix.lower() not in (STREAM_SUFFIX, ARCHIVE_SUFFIX):
         raise UsageError(f"{output}: compressed files end in {ARCHIVE_SUFFIX} (or {STREAM_SUFFIX} for a bare stream), "
                          f"not {output.suffix or 'no suffix'!r}")
+    target = args.max_abs_error is not None or args.min_psnr is not None or args.max_rmse is not None
+    # A target without reference-encoder options goes to the target encoder,
+    # whose streams are smaller at the same error.
+    encoder_target = target and args.scale is None and args.cutoff is None
+    coders: Sequence[str] = TARGET_CODERS if encoder_target else ALL_CODERS
     for value, allowed, kind in ((args.method, METHODS, "method"), (args.cutoff, CUTOFFS, "cutoff"),
-                                 (args.coder, ALL_CODERS, "coder")):
+                                 (args.coder, coders, "coder")):
         if value is not None:
             _split_list([value], allowed, kind)
-    target = args.max_abs_error is not None or args.min_psnr is not None
-    if target:
+    if target and not encoder_target and args.max_rmse is not None:
+        raise UsageError("--max-rmse needs the target encoder: drop --scale and --cutoff")
+    if encoder_target:
+        compress_target = target_compressor(args.max_abs_error, args.min_psnr, args.max_rmse,
+                                            methods=None if args.method is None else [args.method],
+                                            coder=args.coder or "auto")
+    elif target:
         restrictions: Dict[str, Any] = dict(
             methods=_restrict(args.method, METHODS), coders=_restrict_coder(args.coder),
             scales=(_parse_scales([args.scale]) or SCALES) if args.scale else SCALES,
@@ -448,7 +462,9 @@ def run_compress(args: argparse.Namespace) -> int:
             archive = _archive_by_suffix(output, archive, len(signal.channels))
         _check_writable(output, args.force, path)
         many = len(signal.channels) > 1 or signal.sample_count >= 1 << 22
-        if target:
+        if encoder_target:
+            compress = compress_target
+        elif target:
             # One search bar at a time: channels searched side by side show the channel bar.
             alone = len(signal.channels) == 1 or args.channel_jobs == 1
             compress = quality_target(args.max_abs_error, args.min_psnr,

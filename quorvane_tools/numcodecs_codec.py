@@ -48,8 +48,9 @@ from numcodecs.compat import (  # type: ignore[import-untyped,unused-ignore]
 )
 
 
-from .options import DEFAULT_CODER, DEFAULT_CUTOFF, DEFAULT_METHOD, DEFAULT_SCALE, make_choice
+from .options import DEFAULT_CODER, check_method, make_choice
 from .streams import decode_signal, encode_signal
+from .target import _check_bound, check_target_coder, encode_chunk_to_target
 
 
 class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
@@ -60,16 +61,28 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
     "medium", "high") and `coder` ("auto", "deflate", "arans"). With
     `checksum=True` every chunk carries the trailer and so a CRC-32 (16
     bytes a chunk; the way to checksum float32 chunks in Zarr format 2).
+
+    A quality target instead of `scale`: `max_abs_error`, `min_psnr` (dB,
+    the chunk's range as peak) and/or `max_rmse`; every chunk is then
+    written by the target encoder (`compress_to_target`) and meets every
+    bound given on its finite samples, against the values as stored.
+    `method` then limits the wavelets to that one only when given, `coder`
+    may also be "smallest" or the opt-in "bands", and `cutoff` does not
+    apply.
     """
 
     codec_id = "quorvane"
 
-    def __init__(self, method: str = DEFAULT_METHOD, scale: int = DEFAULT_SCALE,
-                 cutoff: str = DEFAULT_CUTOFF, coder: str = DEFAULT_CODER,
-                 checksum: bool = False) -> None:
-        choice = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder)
+    def __init__(self, method: Optional[str] = None, scale: Optional[int] = None, cutoff: Optional[str] = None,
+                 coder: str = DEFAULT_CODER, checksum: bool = False, max_abs_error: Optional[float] = None,
+                 min_psnr: Optional[float] = None, max_rmse: Optional[float] = None) -> None:
         if not isinstance(checksum, bool):
             raise TypeError(f"checksum must be True or False, got {type(checksum).__name__}")
+        self._target: Optional[Dict[str, Any]] = None
+        if max_abs_error is not None or min_psnr is not None or max_rmse is not None:
+            self._init_target(method, scale, cutoff, coder, checksum, max_abs_error, min_psnr, max_rmse)
+            return
+        choice = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder)
         self.method = choice.method
         self.scale = choice.scale
         self.cutoff = choice.cutoff
@@ -80,7 +93,29 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
         self._checksum = checksum
         self._options = choice.to_quorvane()
 
+    def _init_target(self, method: Optional[str], scale: Optional[int], cutoff: Optional[str], coder: str,
+                     checksum: bool, max_abs_error: Optional[float], min_psnr: Optional[float],
+                     max_rmse: Optional[float]) -> None:
+        # Only what a target takes is in the configuration.
+        if scale is not None or cutoff is not None:
+            raise ValueError("a quality target (max_abs_error, min_psnr, max_rmse) replaces scale and cutoff")
+        bounds = {"max_abs_error": max_abs_error, "min_psnr": min_psnr, "max_rmse": max_rmse}
+        for name, value in bounds.items():
+            if value is not None:
+                checked = _check_bound(name, value)
+                setattr(self, name, checked)
+                bounds[name] = checked
+        setattr(self, "coder", check_target_coder(coder))  # the target encoder takes more coder names
+        if method is not None:
+            self.method = check_method(method)
+        if checksum:
+            self.checksum = True
+        self._checksum = checksum
+        self._target = dict(bounds, methods=None if method is None else [self.method], coder=coder)
+
     def __getstate__(self) -> Dict[str, Any]:  # the extension's options object does not pickle
+        if self._target is not None:
+            return {key: value for key, value in self.__dict__.items() if not key.startswith("_")}
         state: Dict[str, Any] = {"method": self.method, "scale": self.scale, "cutoff": self.cutoff,
                                  "coder": self.coder}
         if self._checksum:
@@ -100,6 +135,8 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
             raise ValueError("the quorvane codec cannot compress an empty chunk")
         native = np.dtype(np.float64 if array.dtype.itemsize == 8 else np.float32)
         samples = np.ascontiguousarray(array.reshape(-1, order="A"), dtype=native)
+        if self._target is not None:
+            return encode_chunk_to_target(samples, self._target, always_trailer=self._checksum)[0]
         return encode_signal(samples, self._options, always_trailer=self._checksum)
 
     def decode(self, buf: Any, out: Optional[Any] = None) -> Any:

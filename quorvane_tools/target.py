@@ -19,7 +19,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import Any, Dict, Iterable, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, Iterable, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -199,3 +199,56 @@ def _meets(metrics: ErrorMetrics, max_abs: Optional[float], psnr: Optional[float
     if rmse is not None and not metrics.rmse <= rmse:
         return False
     return True
+
+
+def check_target_coder(coder: object) -> str:
+    """A coder name `compress_to_target` takes, or ValueError listing them."""
+    if not isinstance(coder, str) or coder not in TARGET_CODERS:
+        expected = ", ".join(repr(name) for name in TARGET_CODERS)
+        raise ValueError(f"unknown coder {coder!r}, expected one of {expected}")
+    return coder
+
+
+def describe_target(max_abs_error: Optional[float], min_psnr: Optional[float], max_rmse: Optional[float]) -> str:
+    return " and ".join(part for part in (
+        f"max error <= {max_abs_error:g}" if max_abs_error is not None else "",
+        f"PSNR >= {min_psnr:g} dB" if min_psnr is not None else "",
+        f"RMSE <= {max_rmse:g}" if max_rmse is not None else "") if part)
+
+
+def encode_chunk_to_target(samples: npt.NDArray[Any], bounds: Dict[str, Any], *, always_trailer: bool = False,
+                           keep_dtype: bool = True) -> Tuple[bytes, Optional[TargetResult]]:
+    """One chunk (stream and trailer) of a 1-D float32/float64 array that
+    meets `bounds` (the keywords of compress_to_target) on its finite
+    samples, measured against the values as given: float64 chunks are not
+    narrowed before the encoder sees them. NaN and infinities are kept in
+    the trailer and filled for the encoder, as for any chunk."""
+    from .streams import finish_chunk, prepare_signal
+
+    prepared = prepare_signal(samples)
+    if prepared.samples is None:  # nothing finite: the placeholder stream
+        return finish_chunk(quorvane.compress_signal(prepared.codec_samples()), prepared,
+                            always_trailer=always_trailer, keep_dtype=keep_dtype), None
+    values = samples
+    if len(prepared.runs):
+        values = np.where(np.isfinite(samples), samples, prepared.samples.astype(samples.dtype))
+    result = compress_to_target(values, **bounds)
+    return finish_chunk(result.stream, prepared, always_trailer=always_trailer, keep_dtype=keep_dtype), result
+
+
+def target_compressor(max_abs_error: Optional[float], min_psnr: Optional[float], max_rmse: Optional[float], *,
+                      methods: Optional[Iterable[MethodName]] = None,
+                      coder: str = "auto") -> Callable[[npt.NDArray[np.float32], int], Tuple[bytes, Optional[str]]]:
+    """Per channel, the target encoder's stream and a line describing it
+    (the command line's channel compressor)."""
+    wanted = describe_target(max_abs_error, min_psnr, max_rmse)
+    method_list = None if methods is None else list(methods)
+
+    def compress(samples: npt.NDArray[np.float32], index: int) -> Tuple[bytes, Optional[str]]:
+        result = compress_to_target(samples, max_abs_error=max_abs_error, min_psnr=min_psnr, max_rmse=max_rmse,
+                                    methods=method_list, coder=coder)
+        return result.stream, (f"target encoder: {result.settings.describe()}: {len(result.stream)} bytes "
+                               f"(ratio {result.ratio:.2f}), max error {result.metrics.max_abs_error:.4g}, "
+                               f"PSNR {result.metrics.psnr:.2f} dB (target {wanted})")
+
+    return compress

@@ -145,7 +145,7 @@ def test_batch_into_an_output_directory(tmp_path, capsys):
 def test_quality_target_is_met_and_reported(tmp_path, capsys):
     np.save(tmp_path / "ecg.npy", ECG)
     code, out, _ = run(capsys, "compress", tmp_path / "ecg.npy", "--max-abs-error", "0.005", "--min-psnr", "55")
-    assert code == 0 and "chose method=" in out and "max_abs_error <= 0.005 and PSNR >= 55 dB" in out
+    assert code == 0 and "target encoder: method=" in out and "max error <= 0.005 and PSNR >= 55 dB" in out
     restored = quorvane.decompress_signal(read_compressed(tmp_path / "ecg.qrvz").streams[0])
     error = restored.astype(np.float64) - ECG
     assert np.max(np.abs(error)) <= 0.005
@@ -156,7 +156,7 @@ def test_quality_target_per_channel(tmp_path, capsys):
     columns = np.stack([ECG[:3000], 100 * ECG[3000:6000]], axis=1)
     np.save(tmp_path / "two.npy", columns)
     code, out, _ = run(capsys, "compress", tmp_path / "two.npy", "--max-abs-error", "0.5")
-    assert code == 0 and "channel 0: chose" in out and "channel 1: chose" in out
+    assert code == 0 and "channel 0: target encoder" in out and "channel 1: target encoder" in out
     streams = read_compressed(tmp_path / "two.qrvz").streams
     for stream, original in zip(streams, columns.T):
         assert np.max(np.abs(quorvane.decompress_signal(stream) - original)) <= 0.5
@@ -165,7 +165,7 @@ def test_quality_target_per_channel(tmp_path, capsys):
 def test_unreachable_target_fails_without_output(tmp_path, capsys):
     np.save(tmp_path / "ecg.npy", ECG)
     code, _, err = run(capsys, "compress", tmp_path / "ecg.npy", "--max-abs-error", "1e-9")
-    assert code == 1 and err.startswith("quorvane: error: ") and "no options meet" in err
+    assert code == 1 and err.startswith("quorvane: error: ") and "No stream of the format meets the target" in err
     assert not (tmp_path / "ecg.qrv").exists() and not leftovers(tmp_path)
 
 

@@ -161,3 +161,82 @@ def test_info_shows_the_true_extremes(tmp_path, capsys):
     assert main(["info", "--json", str(path)]) == 0
     document = json.loads(capsys.readouterr().out)
     assert document["streams"][0]["true_min"] == float(signal.min())
+
+
+# --- the numcodecs/Zarr codec and the command line -------------------------
+
+
+def test_codec_with_a_target_meets_it_on_every_chunk():
+    numcodecs = pytest.importorskip("numcodecs")
+    from quorvane_tools.numcodecs_codec import Quorvane
+
+    codec = Quorvane(max_abs_error=0.02, method="cdf53")
+    assert codec.get_config() == {"id": "quorvane", "max_abs_error": 0.02, "coder": "auto", "method": "cdf53"}
+    assert numcodecs.get_codec(codec.get_config()).get_config() == codec.get_config()
+    signal = SIGNALS["seismic"]  # float64
+    chunks = np.array_split(signal.copy(), 5)
+    chunks[2][100:140] = np.nan
+    for chunk in chunks:
+        restored = codec.decode(codec.encode(chunk))
+        assert restored.dtype == np.float64
+        finite = np.isfinite(chunk)
+        assert np.array_equal(np.isnan(restored), ~finite)
+        assert np.max(np.abs(restored[finite] - chunk[finite])) <= 0.02
+        assert parse_header(codec.encode(chunk)).method == "cdf53"
+    psnr = Quorvane(min_psnr=70.0, checksum=True)
+    chunk = SIGNALS["chirp"]
+    assert error_metrics(chunk, psnr.decode(psnr.encode(chunk))).psnr >= 70.0
+
+
+@pytest.mark.parametrize("config,message", [
+    ({"max_abs_error": 0.1, "scale": 9}, "replaces scale and cutoff"),
+    ({"min_psnr": 60.0, "cutoff": "low"}, "replaces scale and cutoff"),
+    ({"max_rmse": -1.0}, "max_rmse must be a finite number >= 0"),
+    ({"max_abs_error": 0.1, "coder": "zstd"}, "unknown coder 'zstd'"),
+    ({"max_abs_error": 0.1, "method": "haar"}, "unknown method 'haar'"),
+])
+def test_codec_refuses_mixed_or_bad_targets(config, message):
+    pytest.importorskip("numcodecs")
+    from quorvane_tools.numcodecs_codec import Quorvane
+
+    with pytest.raises(ValueError, match=message):
+        Quorvane(**config)
+
+
+def test_zarr_array_with_a_target(tmp_path):
+    zarr = pytest.importorskip("zarr")
+    from quorvane_tools.zarr3_codec import Quorvane
+
+    signal = SIGNALS["chirp"]
+    array = zarr.create_array(tmp_path / "a.zarr", shape=signal.shape, chunks=(2000,), dtype="float32",
+                              serializer=Quorvane(max_abs_error=1e-3), compressors=None)
+    array[:] = signal
+    assert np.max(np.abs(array[:] - signal)) <= 1e-3
+
+
+def test_command_line_targets_use_the_target_encoder(tmp_path, capsys):
+    source = tmp_path / "ecg.npy"
+    np.save(source, SIGNALS["ecg"][:8000])
+    out = tmp_path / "ecg.qrvz"
+    assert main(["compress", str(source), "-o", str(out), "--max-abs-error", "0.01"]) == 0
+    assert "target encoder: method=" in capsys.readouterr().out
+    restored = quorvane_tools_load(out)
+    assert np.max(np.abs(restored - SIGNALS["ecg"][:8000])) <= 0.01
+
+    assert main(["compress", str(source), "-o", str(out), "--force", "--max-rmse", "0.002", "--coder",
+                 "smallest"]) == 0
+    assert "target encoder" in capsys.readouterr().out
+    assert error_metrics(SIGNALS["ecg"][:8000], quorvane_tools_load(out)).rmse <= 0.002
+
+    # Reference-encoder options ask for the reference encoder's search.
+    assert main(["compress", str(source), "-o", str(out), "--force", "--max-abs-error", "0.01",
+                 "--scale", "8-12"]) == 0
+    assert "candidates tried" in capsys.readouterr().out
+    assert main(["compress", str(source), "-o", str(out), "--force", "--max-rmse", "0.01", "--cutoff", "low"]) == 2
+    assert "--max-rmse needs the target encoder" in capsys.readouterr().err
+
+
+def quorvane_tools_load(path):
+    from quorvane_tools import load
+
+    return np.asarray(load(path)[0], dtype=np.float64).reshape(-1)
