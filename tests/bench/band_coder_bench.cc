@@ -7,8 +7,10 @@
 // runs the speed part once only, for instruction counts under callgrind
 // (the calls made from main are the bench's; the others make the coefficients).
 //
-// Coefficients come from the reference encoder (cdf97, cut-off low) at the
-// smallest scale whose stream reaches the PSNR (peak = the signal's range).
+// Coefficients come from two encoders: the reference encoder (cdf97,
+// cut-off low) at the smallest scale whose stream reaches the PSNR (peak =
+// the signal's range), and the target encoder (encode_to_target, rANS coder,
+// any method) at that PSNR.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -23,6 +25,7 @@
 #include "quorvane/arans/band_coder.h"
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
+#include "quorvane/codec/target_encoder.h"
 #include "wavelet_choice.h"
 
 using namespace quorvane;
@@ -53,6 +56,37 @@ struct Coefficients {
   int scale = 0;
 };
 
+// A coder-1 stream taken apart into its coefficients and bands.
+bool take_apart(const std::vector<std::uint8_t>& bytes, Coefficients& out) {
+  const auto header = codec::QuorvaneHeader::from_bytes(bytes).value();
+  auto decoded = arans::decode_stream(std::span(bytes).subspan(codec::HEADER_SIZE));
+  if (!decoded.ok()) return false;
+  const auto executor = codec::executor_for(*codec::method_from_code(header.method));
+  std::size_t length = std::max<std::size_t>(header.sample_count, executor->filter_length());
+  out.layout = {};
+  for (int level = 0; level < header.levels; ++level) {
+    const auto size = executor->dwt_size(length);
+    out.layout.details.push_back(size.details);
+    out.layout.approximations = size.approximations;
+    length = size.approximations;
+  }
+  std::size_t count = 0;
+  if (!out.layout.total(count) || decoded.value().size() < 2 * count) return false;
+  out.values.resize(count);
+  std::memcpy(out.values.data(), decoded.value().data(), 2 * count);
+  out.coder1_payload = header.payload_len;
+  out.scale = header.scale;
+  return true;
+}
+
+bool target_coefficients_at(const std::vector<float>& x, double psnr, Coefficients& out) {
+  codec::QualityTarget target;
+  target.min_psnr = psnr;
+  target.coders = {codec::StreamCoder::arans};
+  auto encoded = codec::encode_to_target(x, target);
+  return encoded.ok() && take_apart(encoded.value().stream, out);
+}
+
 // The reference stream at the smallest scale reaching `psnr`, taken apart.
 bool coefficients_at(const std::vector<float>& x, double psnr, Coefficients& out) {
   const auto [lo, hi] = std::minmax_element(x.begin(), x.end());
@@ -73,25 +107,7 @@ bool coefficients_at(const std::vector<float>& x, double psnr, Coefficients& out
       squared += d * d;
     }
     if (10 * std::log10(range * range / (squared / x.size())) < psnr) continue;
-    const auto& bytes = stream.value();
-    const auto header = codec::QuorvaneHeader::from_bytes(bytes).value();
-    auto decoded = arans::decode_stream(std::span(bytes).subspan(codec::HEADER_SIZE));
-    const auto executor = codec::executor_for(options.method);
-    std::size_t length = std::max<std::size_t>(x.size(), executor->filter_length());
-    out.layout = {};
-    for (int level = 0; level < header.levels; ++level) {
-      const auto size = executor->dwt_size(length);
-      out.layout.details.push_back(size.details);
-      out.layout.approximations = size.approximations;
-      length = size.approximations;
-    }
-    std::size_t count = 0;
-    (void)out.layout.total(count);
-    out.values.resize(count);
-    std::memcpy(out.values.data(), decoded.value().data(), 2 * count);
-    out.coder1_payload = header.payload_len;
-    out.scale = scale;
-    return true;
+    return take_apart(stream.value(), out);
   }
   return false;
 }
@@ -113,13 +129,16 @@ int main(int argc, char** argv) {
   const int runs = speed_only ? 1 : 7;
   if (!speed_only) std::printf("%-18s %5s %5s %9s %9s %6s\n", "signal", "psnr", "scale", "coder1 B", "coder2 B",
               "ratio");
+  for (const bool from_target : {false, true}) {
+  if (!speed_only) std::printf("\ncoefficients of the %s\n", from_target ? "target encoder" : "reference encoder");
   for (const double psnr : {50.0, 60.0, 70.0}) {
     if (speed_only) break;
     std::vector<double> ratios;
     for (const char* name : kRealSignals) {
       const auto x = load_npy(corpus + "/" + name + ".npy");
       Coefficients c;
-      if (x.empty() || !coefficients_at(x, psnr, c)) {
+      const bool found = from_target ? target_coefficients_at(x, psnr, c) : coefficients_at(x, psnr, c);
+      if (x.empty() || !found) {
         std::printf("%-18s %5.0f unreachable or missing\n", name, psnr);
         continue;
       }
@@ -136,6 +155,7 @@ int main(int argc, char** argv) {
     }
     std::printf("median ratio at %.0f dB: %.3f over %zu signals\n\n", psnr, median(ratios),
                 ratios.size());
+  }
   }
 
   // Speed: the speech signal repeated to 10^6 samples, PSNR 60 setting.
