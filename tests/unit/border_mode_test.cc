@@ -1,4 +1,4 @@
-// Border values, the invariant-divisor division behind BorderInterpolation,
+// Border values (both readings of Reflect101)
 // and the arena padding of the general N-tap filter bank.
 #include <gtest/gtest.h>
 
@@ -49,103 +49,8 @@ Geometry forward_geometry(std::size_t taps, std::size_t n) {
 std::vector<float> padded(std::span<const float> x, std::size_t left, std::size_t right,
                           BorderMode mode) {
   std::vector<float> arena(left + x.size() + right, -1.0f);
-  EXPECT_TRUE(write_arena_1d_impl(x, arena, left, right, mode).ok());
+  write_arena_1d_impl(x, arena, left, right, mode);
   return arena;
-}
-
-// ---------------------------------------------------------------------------
-// SignedDivider
-
-std::int64_t truncating_division(std::int64_t n, std::int64_t d) { return n / d; }
-
-std::vector<std::int64_t> test_numerators() {
-  std::vector<std::int64_t> values;
-  for (std::int64_t n = -3000; n <= 3000; ++n) values.push_back(n);
-  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-  for (std::int64_t v : {kMax, kMax - 1, kMin + 1, kMin, kMax / 3, kMin / 3}) values.push_back(v);
-  for (int k = 1; k < 63; ++k) {
-    const std::int64_t p = std::int64_t{1} << k;
-    for (std::int64_t v : {p - 1, p, p + 1}) {
-      values.push_back(v);
-      values.push_back(-v);
-    }
-  }
-  std::mt19937_64 rng(0x5eed);
-  for (int k = 0; k < 2000; ++k) {
-    const auto v = static_cast<std::int64_t>(rng());
-    values.push_back(v);
-    values.push_back(v >> (k % 63));
-  }
-  return values;
-}
-
-std::vector<std::int64_t> test_divisors() {
-  std::vector<std::int64_t> values;
-  for (std::int64_t d = 1; d <= 1100; ++d) values.push_back(d);
-  for (int k = 11; k < 63; ++k) {
-    const std::int64_t p = std::int64_t{1} << k;
-    for (std::int64_t v : {p - 1, p, p + 1, p + p / 3}) values.push_back(v);
-  }
-  values.push_back(std::numeric_limits<std::int64_t>::max());
-  std::mt19937_64 rng(0xd1f);
-  for (int k = 0; k < 200; ++k) {
-    const auto v = static_cast<std::int64_t>(rng() >> (1 + k % 62));
-    if (v != 0) values.push_back(v);
-  }
-  const std::size_t positives = values.size();
-  for (std::size_t k = 0; k < positives; k += 7) values.push_back(-values[k]);
-  return values;
-}
-
-TEST(SignedDivider, MatchesTruncatingDivision) {
-  const std::vector<std::int64_t> numerators = test_numerators();
-  for (std::int64_t d : test_divisors()) {
-    const SignedDivider divider = SignedDivider::make(d);
-    for (std::int64_t n : numerators) {
-      if (d == -1 && n == std::numeric_limits<std::int64_t>::min()) continue;  // overflows
-      ASSERT_EQ(divider.divide(n), truncating_division(n, d)) << n << " / " << d;
-    }
-  }
-}
-
-TEST(SignedDivider, PowerOfTwoIsAPureShift) {
-  for (int k = 0; k < 63; ++k) {
-    const SignedDivider divider = SignedDivider::make(std::int64_t{1} << k);
-    EXPECT_EQ(divider.multiplier, 0);
-    EXPECT_EQ(divider.control, k);
-    EXPECT_EQ(divider.abs_divisor, std::uint64_t{1} << k);
-  }
-  const SignedDivider negative = SignedDivider::make(-8);
-  EXPECT_EQ(negative.multiplier, 0);
-  EXPECT_EQ(negative.control, 3 | 0x80);
-  EXPECT_EQ(negative.abs_divisor, 8u);
-}
-
-TEST(SignedDivider, BuildsBothMultiplierForms) {
-  // 7: s = 2, 2^65 mod 7 = 4 and 7 - 4 < 4, so q + 1 with shift s - 1.
-  const SignedDivider seven = SignedDivider::make(7);
-  EXPECT_EQ(seven.control, 1);
-  EXPECT_EQ(static_cast<std::uint64_t>(seven.multiplier), 0x4924924924924925ull);  // 2^65/7 + 1
-  // 3: s = 1, 2^64 mod 3 = 1 and 3 - 1 >= 2, so 2q + 1 with the add-back flag.
-  const SignedDivider three = SignedDivider::make(3);
-  EXPECT_EQ(three.control, 1 | 0x40);
-  EXPECT_EQ(static_cast<std::uint64_t>(three.multiplier), 0xAAAAAAAAAAAAAAABull);
-  // Negative divisor: flag and negated multiplier.
-  const SignedDivider minus_three = SignedDivider::make(-3);
-  EXPECT_EQ(minus_three.control, 1 | 0x40 | 0x80);
-  EXPECT_EQ(minus_three.multiplier, -three.multiplier);
-  EXPECT_EQ(minus_three.divisor, -3);
-  EXPECT_EQ(minus_three.abs_divisor, 3u);
-}
-
-TEST(SignedDivider, TrivialDividerIsIdentity) {
-  const SignedDivider divider = SignedDivider::trivial();
-  EXPECT_EQ(divider.multiplier, 0);
-  EXPECT_EQ(divider.divisor, 1);
-  EXPECT_EQ(divider.abs_divisor, 1u);
-  EXPECT_EQ(divider.control, 0);
-  for (std::int64_t n : {-5, 0, 9, 1 << 30}) EXPECT_EQ(divider.divide(n), n);
 }
 
 // ---------------------------------------------------------------------------
@@ -306,72 +211,61 @@ TEST(ArenaPadding, MatchesBorderValueForEveryModeAndGeometry) {
   }
 }
 
-TEST(ArenaPadding, DispatchIsTheScalarRoutineAndStable) {
-  const ArenaWriter writer = make_arena_1d_dispatch();
-  EXPECT_EQ(writer, &write_arena_1d_impl);
-  EXPECT_EQ(make_arena_1d_dispatch(), writer);
-}
-
 TEST(ArenaPaddingDeathTest, LengthMismatchIsAnInternalFault) {
   const std::vector<float> x = ramp(5);
   std::vector<float> arena(9);
-  EXPECT_DEATH((void)write_arena_1d_impl(x, arena, 2, 3, BorderMode::Wrap),
+  EXPECT_DEATH(write_arena_1d_impl(x, arena, 2, 3, BorderMode::Wrap),
                "internal error: entered unreachable code: This is an internal configuration "
                "error. Please, report it.");
 }
 
 // ---------------------------------------------------------------------------
-// BorderInterpolation
+// Reflect101 read as Reflect (the 4- to 16-tap members)
 
-TEST(BorderInterpolation, KeepsItsFieldsAndDividerOnlyWhereNeeded) {
-  const BorderInterpolation wrap = BorderInterpolation::make(BorderMode::Wrap, 0, 10);
-  EXPECT_EQ(wrap.start(), 0);
-  EXPECT_EQ(wrap.length(), 10);
-  EXPECT_EQ(wrap.mode(), BorderMode::Wrap);
-  EXPECT_EQ(wrap.divider().divisor, 10);
-  EXPECT_NE(wrap.divider().multiplier, 0);
-  for (BorderMode mode : {BorderMode::Clamp, BorderMode::Zeros, static_cast<BorderMode>(9)}) {
-    const SignedDivider d = BorderInterpolation::make(mode, 0, 10).divider();
-    EXPECT_EQ(d.multiplier, 0);
-    EXPECT_EQ(d.divisor, 1);
-    EXPECT_EQ(d.abs_divisor, 1u);
-    EXPECT_EQ(d.control, 0);
-  }
-}
-
-TEST(BorderInterpolation, AgreesWithBorderValueAndTakesReflectForReflect101) {
-  for (std::size_t size = 2; size <= 40; ++size) {
+TEST(BorderValueAsReflect, ChangesOnlyReflect101) {
+  for (std::size_t size = 1; size <= 40; ++size) {
     const std::vector<float> x = marked_ramp(size);
     const auto n = static_cast<std::int64_t>(size);
     for (BorderMode mode : kAllModes) {
-      const BorderInterpolation border = BorderInterpolation::make(mode, 0, n);
       const BorderMode rule = mode == BorderMode::Reflect101 ? BorderMode::Reflect : mode;
       for (std::int64_t i = -n + 1; i < 2 * n; ++i) {
-        ASSERT_EQ(border.value(x, i), border_value(x, i, rule))
+        ASSERT_EQ(border_value(x, i, mode, Reflect101Rule::AsReflect), border_value(x, i, rule))
             << size << " " << static_cast<int>(mode) << " " << i;
       }
     }
   }
 }
 
-TEST(BorderInterpolation, FourTapsFiveSamplesReflect101GivesReflectValues) {
+TEST(BorderValueAsReflect, FourTapsFiveSamplesReflect101GivesReflectValues) {
   const std::vector<float> x = ramp(5);
-  const BorderInterpolation border = BorderInterpolation::make(BorderMode::Reflect101, 0, 5);
-  EXPECT_EQ(border.value(x, -2), 1.0f);
-  EXPECT_EQ(border.value(x, -1), 0.0f);
-  EXPECT_EQ(border.value(x, 5), 4.0f);
-  EXPECT_EQ(border.value(x, 6), 3.0f);
-  EXPECT_EQ(border.value(x, 7), 2.0f);
+  const auto value = [&](std::int64_t i) {
+    return border_value(x, i, BorderMode::Reflect101, Reflect101Rule::AsReflect);
+  };
+  EXPECT_EQ(value(-2), 1.0f);
+  EXPECT_EQ(value(-1), 0.0f);
+  EXPECT_EQ(value(5), 4.0f);
+  EXPECT_EQ(value(6), 3.0f);
+  EXPECT_EQ(value(7), 2.0f);
 }
 
-TEST(BorderInterpolation, ModesAboveFourAndZerosGiveZero) {
+TEST(BorderValueAsReflect, ModesAboveFourAndZerosGiveZero) {
   const std::vector<float> x = marked_ramp(6);
   for (std::uint32_t raw : {4u, 5u, 7u}) {
-    const BorderInterpolation border =
-        BorderInterpolation::make(static_cast<BorderMode>(raw), 0, 6);
-    EXPECT_EQ(border.value(x, -1), 0.0f);
-    EXPECT_EQ(border.value(x, 6), 0.0f);
-    EXPECT_EQ(border.value(x, 3), x[3]);
+    const auto mode = static_cast<BorderMode>(raw);
+    EXPECT_EQ(border_value(x, -1, mode, Reflect101Rule::AsReflect), 0.0f);
+    EXPECT_EQ(border_value(x, 6, mode, Reflect101Rule::AsReflect), 0.0f);
+    EXPECT_EQ(border_value(x, 3, mode, Reflect101Rule::AsReflect), x[3]);
+  }
+}
+
+// Far outside the signal the periodic rules keep folding.
+TEST(BorderValue, ReflectRulesFoldFarOut) {
+  const std::vector<float> x = ramp(4);  // period 8 for Reflect, 6 for Reflect101
+  for (std::int64_t i = -40; i <= 40; ++i) {
+    const std::int64_t m8 = ((i % 8) + 8) % 8;
+    const std::int64_t m6 = ((i % 6) + 6) % 6;
+    EXPECT_EQ(border_value(x, i, BorderMode::Reflect), static_cast<float>(m8 < 4 ? m8 : 7 - m8));
+    EXPECT_EQ(border_value(x, i, BorderMode::Reflect101), static_cast<float>(m6 < 4 ? m6 : 6 - m6));
   }
 }
 

@@ -12,10 +12,8 @@
 #include <vector>
 
 #include "completed_dwt_executor.h"
-#include "neon/wavelet12taps_f32.h"
+#include "neon/fixed_taps_filter_bank.h"
 #include "neon/wavelet2taps_f32.h"
-#include "neon/wavelet4taps_f32.h"
-#include "neon/wavelet8taps_f32.h"
 #include "neon/wavelet_n_taps_f32.h"
 #include "quorvane/wavelet/filters.h"
 
@@ -267,7 +265,7 @@ TEST(CompletedDwtExecutor, ReconstructsThroughEveryMemberAndMode) {
       [](BorderMode m) -> IncompleteDwtExecutorHandle {
         return std::make_shared<const NeonWavelet12TapsF32>(m, get_wavelet(DaubechiesFamily::Db6));
       },
-      [](BorderMode m) { return DwtFactory<float>::wavelet_n_taps(m, get_wavelet(DaubechiesFamily::Db7)); },
+      [](BorderMode m) { return wavelet_n_taps(m, get_wavelet(DaubechiesFamily::Db7)); },
   };
   for (auto make : makers) {
     for (BorderMode mode : {BorderMode::Clamp, BorderMode::Wrap, BorderMode::Reflect,

@@ -15,14 +15,9 @@
 #include <vector>
 
 #include "filter_padding.h"
-#include "neon/fixed_taps_filter_bank_impl.h"
-#include "neon/wavelet10taps_f32.h"
-#include "neon/wavelet12taps_f32.h"
-#include "neon/wavelet16taps_f32.h"
+#include "filter_bank_variants.h"
+#include "neon/fixed_taps_filter_bank.h"
 #include "neon/wavelet2taps_f32.h"
-#include "neon/wavelet4taps_f32.h"
-#include "neon/wavelet6taps_f32.h"
-#include "neon/wavelet8taps_f32.h"
 #include "neon/wavelet_n_taps_f32.h"
 #include "quorvane/wavelet/filters.h"
 
@@ -644,9 +639,7 @@ TEST(FilterBankVariants, PortableKernelsMatchTheChosenOnes) {
       const Branches chosen = forward(*bank, x);
       std::vector<float> arena(bank->required_scratch_size(n));
       const std::size_t left = taps - 2;
-      ASSERT_TRUE(write_arena_1d_impl(x, arena, left, arena.size() - n - left,
-                                      BorderMode::Reflect101)
-                      .ok());
+      write_arena_1d_impl(x, arena, left, arena.size() - n - left, BorderMode::Reflect101);
       Branches portable{std::vector<float>(chosen.approximations.size()),
                         std::vector<float>(chosen.details.size())};
       filter_bank::convolve_arena_portable(lp.data(), hp.data(), taps, arena.data(),

@@ -10,13 +10,8 @@
 #include <vector>
 
 #include "completed_dwt_executor.h"
-#include "neon/wavelet10taps_f32.h"
-#include "neon/wavelet12taps_f32.h"
-#include "neon/wavelet16taps_f32.h"
+#include "neon/fixed_taps_filter_bank.h"
 #include "neon/wavelet2taps_f32.h"
-#include "neon/wavelet4taps_f32.h"
-#include "neon/wavelet6taps_f32.h"
-#include "neon/wavelet8taps_f32.h"
 #include "neon/wavelet_n_taps_f32.h"
 #include "quorvane/wavelet/factory.h"
 #include "quorvane/wavelet/filters.h"

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "multi_level.h"
 #include "quorvane/wavelet/executor.h"
 
 namespace quorvane::wavelet {
@@ -43,7 +44,7 @@ class CompletedDwtExecutor final : public DwtExecutor {
   const IncompleteDwtExecutorHandle& inner() const { return inner_; }
 
  private:
-  WaveletResult<Dwt> single_step(std::span<const float> input) const;
+  MultiLevelRules rules() const;
 
   IncompleteDwtExecutorHandle inner_;
   std::size_t filter_length_;

@@ -1,19 +1,16 @@
-// make_daubechies_f32 and make_symlet_f32: look up the low-pass taps, pick
-// the filter bank for their count and wrap it in the multi-level driver.
+// WaveletFactory: the four builders of executors.
+#include "quorvane/wavelet/factory.h"
+
 #include <memory>
 #include <span>
 #include <vector>
 
+#include "cdf53f.h"
 #include "completed_dwt_executor.h"
-#include "neon/wavelet10taps_f32.h"
-#include "neon/wavelet12taps_f32.h"
-#include "neon/wavelet16taps_f32.h"
+#include "neon/cdf97_f32.h"
+#include "neon/fixed_taps_filter_bank.h"
 #include "neon/wavelet2taps_f32.h"
-#include "neon/wavelet4taps_f32.h"
-#include "neon/wavelet6taps_f32.h"
-#include "neon/wavelet8taps_f32.h"
 #include "neon/wavelet_n_taps_f32.h"
-#include "quorvane/wavelet/factory.h"
 #include "quorvane/wavelet/filters.h"
 
 namespace quorvane::wavelet {
@@ -39,7 +36,7 @@ IncompleteDwtExecutorHandle filter_bank_for(BorderMode border_mode,
     case 16:
       return std::make_shared<const NeonWavelet16TapsF32>(border_mode, low_pass);
     default:
-      return DwtFactory<float>::wavelet_n_taps(border_mode, low_pass);
+      return wavelet_n_taps(border_mode, low_pass);
   }
 }
 
@@ -51,12 +48,16 @@ DwtExecutorHandle completed(BorderMode border_mode, const std::vector<float>& lo
 
 }  // namespace
 
-IncompleteDwtExecutorHandle DwtFactory<float>::wavelet_n_taps(BorderMode border_mode,
-                                                              std::span<const float> low_pass) {
+IncompleteDwtExecutorHandle wavelet_n_taps(BorderMode border_mode,
+                                           std::span<const float> low_pass) {
   return std::make_shared<const NeonWaveletNTapsF32>(
       border_mode, std::vector<float>(low_pass.begin(), low_pass.end()),
       low_pass_to_high(low_pass));
 }
+
+DwtExecutorHandle make_cdf97_f32() { return std::make_shared<const NeonCdf97F32>(); }
+
+DwtExecutorHandle make_cdf53_f32() { return std::make_shared<const Cdf53>(); }
 
 DwtExecutorHandle make_daubechies_f32(DaubechiesFamily order, BorderMode border_mode) {
   return completed(border_mode, get_wavelet(order));

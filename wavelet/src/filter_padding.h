@@ -6,19 +6,13 @@
 #include <span>
 
 #include "quorvane/wavelet/border_mode.h"
-#include "quorvane/wavelet/error.h"
 
 namespace quorvane::wavelet {
 
-// Requires left + source.size() + right == arena.size(); the N-tap executor
-// always passes consistent lengths, so a mismatch is an internal fault.
-WaveletStatus write_arena_1d_impl(std::span<const float> source, std::span<float> arena,
-                                  std::size_t left, std::size_t right, BorderMode mode);
-
-using ArenaWriter = WaveletStatus (*)(std::span<const float>, std::span<float>, std::size_t,
-                                      std::size_t, BorderMode);
-
-// The process-wide padding routine, set once (thread-safely) on first use.
-ArenaWriter make_arena_1d_dispatch();
+// Requires left + source.size() + right == arena.size(). The N-tap executor
+// sizes the arena from the same geometry it passes here, so a mismatch is an
+// internal fault and ends the process.
+void write_arena_1d_impl(std::span<const float> source, std::span<float> arena, std::size_t left,
+                         std::size_t right, BorderMode mode);
 
 }  // namespace quorvane::wavelet

@@ -16,8 +16,8 @@
 #include <span>
 #include <vector>
 
-#include "lifting_kernels.h"
-#include "lifting_levels.h"
+#include "multi_level.h"
+#include "portable/lifting_kernels.h"
 #include "quorvane/wavelet/executor.h"
 
 namespace quorvane::wavelet {
@@ -79,19 +79,21 @@ class LiftingExecutor : public DwtExecutor {
   std::size_t filter_length() const final { return Wavelet::kFilterLength; }
 
   WaveletResult<Dwt> dwt(std::span<const float> input, std::size_t level) const final {
-    return lifting::dwt_levels(*this, Wavelet::kMinimumLength, input, level);
+    return dwt_levels(*this, kRules, input, level);
   }
   WaveletResult<MultiDwt> multi_dwt(std::span<const float> input, std::size_t levels) const final {
-    return lifting::multi_dwt_levels(*this, Wavelet::kMinimumLength, input, levels);
+    return multi_dwt_levels(*this, kRules, input, levels);
   }
   WaveletResult<std::vector<float>> idwt(const DwtRef& level) const final {
-    return lifting::idwt_level(*this, level);
+    return idwt_level(*this, kRules, level);
   }
   WaveletResult<std::vector<float>> multi_idwt(const MultiDwtRef& decomposition) const final {
-    return lifting::multi_idwt_levels(*this, decomposition);
+    return multi_idwt_levels(*this, kRules, decomposition);
   }
 
  private:
+  static constexpr MultiLevelRules kRules{Wavelet::kMinimumLength, true, true};
+
   const Wavelet& wavelet() const { return static_cast<const Wavelet&>(*this); }
 };
 

@@ -1,5 +1,8 @@
 // CDF 9/7 biorthogonal wavelet by lifting on float32 samples: the codec's
-// default wavelet. Stateless; every operation is const and reentrant.
+// default wavelet. Stateless; every operation is const and reentrant. The
+// passes run four-lane NEON on 64-bit Arm, AVX2 or FMA code on x86-64 where
+// the CPU has it, and the portable code (portable/lifting_kernels.h, which
+// defines the results) elsewhere.
 #pragma once
 
 #include <cstddef>
@@ -24,12 +27,9 @@ class NeonCdf97F32 final : public LiftingExecutor<NeonCdf97F32> {
                                 std::span<const float> details, std::span<float> output) const;
 };
 
-// First interior even index the update pass leaves unchanged (E - 1 when it
-// updates the whole interior), for E evens and O odds. See the .cc file.
-std::size_t dwt97_update_interior_end(std::size_t even_count, std::size_t odd_count);
-
 // evens[i] += c * (odds[i-1] + odds[i]) with mirrored borders and the
-// coverage rule above; one fused rounding per sample. Needs E >= 2, O >= 1.
+// coverage rule of cdf97_update_interior_end, in the portable code; one
+// fused rounding per sample. Needs E >= 2, O >= 1.
 void dwt97_forward_update_even(std::span<float> evens, std::span<const float> odds, float c);
 
 }  // namespace quorvane::wavelet

@@ -3,9 +3,11 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "border_mode.h"
-#include "neon/filter_bank_common.h"
+#include "filter_bank_variants.h"
+#include "quorvane/wavelet/filters.h"
 
 namespace quorvane::wavelet {
 
@@ -15,10 +17,8 @@ NeonWavelet2TapsF32::NeonWavelet2TapsF32(BorderMode border_mode, std::span<const
   const float lp0 = low_pass.size() > 0 ? low_pass[0] : 0.0f;
   const float lp1 = low_pass.size() > 1 ? low_pass[1] : 0.0f;
   low_pass_ = {lp0, lp1, lp0, lp1};
-  filter_bank::mirror_low_pass(std::span<const float>(low_pass_).first(2),
-                               std::span<float>(high_pass_).first(2));
-  high_pass_[2] = high_pass_[0];
-  high_pass_[3] = high_pass_[1];
+  const std::vector<float> high = low_pass_to_high(std::span<const float>(low_pass_).first(2));
+  high_pass_ = {high[0], high[1], high[0], high[1]};
 }
 
 WaveletStatus NeonWavelet2TapsF32::execute_forward(std::span<const float> input,
@@ -67,10 +67,10 @@ WaveletStatus NeonWavelet2TapsF32::execute_inverse(std::span<const float> approx
   QUORVANE_TRY_STATUS(filter_bank::check_inverse_sizes(approximations.size(), details.size(),
                                                        output.size(), kTapCount));
   // output[2k+j] = fma(lp[j], a[k], fma(hp[j], d[k], output[2k+j])): details first.
-  filter_bank::accumulate_synthesis(std::span<const float>(low_pass_).first(kTapCount),
-                                    std::span<const float>(high_pass_).first(kTapCount),
-                                    approximations, details, output,
-                                    filter_bank::TermOrder::DetailsFirst);
+  filter_bank::synthesis(active_kernel_variant(),
+                         std::span<const float>(low_pass_).first(kTapCount),
+                         std::span<const float>(high_pass_).first(kTapCount), approximations,
+                         details, output, filter_bank::TermOrder::DetailsFirst);
   return {};
 }
 

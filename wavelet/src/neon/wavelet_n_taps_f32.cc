@@ -1,47 +1,13 @@
 #include "neon/wavelet_n_taps_f32.h"
 
-#include <array>
 #include <cassert>
 #include <utility>
 
 #include "checked_allocation.h"
+#include "filter_bank_variants.h"
 #include "filter_padding.h"
-#include "neon/filter_bank_common.h"
 
 namespace quorvane::wavelet {
-namespace filter_bank {
-
-// Both branches of every output from the arena, output k reading the window
-// that starts at arena[2k]. All outputs share one tree, so blocks of four,
-// the pair and the single give the same values.
-QUORVANE_KERNEL_INLINE void convolve_arena_kernel(const float* low_pass, const float* high_pass,
-                                                  std::size_t taps, const float* arena,
-                                                  std::span<float> approximations,
-                                                  std::span<float> details) {
-  for (std::size_t k = 0; k < approximations.size(); ++k) {
-    const float* window = arena + 2 * k;
-    approximations[k] =
-        filter_bank::grouped_sum(filter_bank::lane_values(low_pass, window, taps));
-    details[k] = filter_bank::grouped_sum(filter_bank::lane_values(high_pass, window, taps));
-  }
-}
-
-void convolve_arena_portable(const float* low_pass, const float* high_pass, std::size_t taps,
-                             const float* arena, std::span<float> approximations,
-                             std::span<float> details) {
-  convolve_arena_kernel(low_pass, high_pass, taps, arena, approximations, details);
-}
-
-#if QUORVANE_X86_VARIANTS
-QUORVANE_FMA_TARGET void convolve_arena_fma(const float* low_pass, const float* high_pass,
-                                            std::size_t taps, const float* arena,
-                                            std::span<float> approximations,
-                                            std::span<float> details) {
-  convolve_arena_kernel(low_pass, high_pass, taps, arena, approximations, details);
-}
-#endif
-
-}  // namespace filter_bank
 
 NeonWaveletNTapsF32::NeonWaveletNTapsF32(BorderMode border_mode, std::vector<float> low_pass,
                                          std::vector<float> high_pass)
@@ -58,8 +24,8 @@ WaveletStatus NeonWaveletNTapsF32::execute_forward(std::span<const float> input,
   // Refuse bad sizes before paying for the arena.
   QUORVANE_TRY_STATUS(filter_bank::check_forward_sizes(input.size(), taps_, approximations.size(),
                                                        details.size()));
-  QUORVANE_TRY(std::vector<float> scratch, zeroed_floats(required_scratch_size(input.size())));
-  return execute_forward_with_scratch(input, approximations, details, scratch);
+  QUORVANE_TRY(WorkBuffer scratch, work_buffer(required_scratch_size(input.size())));
+  return execute_forward_with_scratch(input, approximations, details, scratch.span());
 }
 
 WaveletStatus NeonWaveletNTapsF32::execute_forward_with_scratch(std::span<const float> input,
@@ -78,17 +44,9 @@ WaveletStatus NeonWaveletNTapsF32::execute_forward_with_scratch(std::span<const 
   const std::span<float> arena = scratch.first(arena_length);
   const std::size_t left = (arena_length - n) / 2;
   const std::size_t right = arena_length - n - left;
-  QUORVANE_TRY_STATUS(make_arena_1d_dispatch()(input, arena, left, right, border_mode()));
-
-#if QUORVANE_X86_VARIANTS
-  if (filter_bank::use_fma_instructions()) {
-    filter_bank::convolve_arena_fma(low_pass_.data(), high_pass_.data(), taps_, arena.data(), approximations,
-                       details);
-    return {};
-  }
-#endif
-  filter_bank::convolve_arena_portable(low_pass_.data(), high_pass_.data(), taps_, arena.data(),
-                          approximations, details);
+  write_arena_1d_impl(input, arena, left, right, border_mode());
+  filter_bank::convolve_arena(active_kernel_variant(), low_pass_.data(), high_pass_.data(), taps_,
+                              arena.data(), approximations, details);
   return {};
 }
 
@@ -106,8 +64,8 @@ WaveletStatus NeonWaveletNTapsF32::execute_inverse(std::span<const float> approx
                                                    std::span<float> output) const {
   QUORVANE_TRY_STATUS(filter_bank::check_inverse_sizes(approximations.size(), details.size(),
                                                        output.size(), taps_));
-  filter_bank::accumulate_synthesis(low_pass_, high_pass_, approximations, details, output,
-                                    filter_bank::TermOrder::DetailsFirst);
+  filter_bank::synthesis(active_kernel_variant(), low_pass_, high_pass_, approximations, details,
+                         output, filter_bank::TermOrder::DetailsFirst);
   return {};
 }
 

@@ -8,7 +8,6 @@
 #include <span>
 #include <vector>
 
-#include "neon/filter_bank_common.h"
 #include "quorvane/wavelet/border_mode.h"
 #include "quorvane/wavelet/executor.h"
 
@@ -52,33 +51,9 @@ class NeonWaveletNTapsF32 final : public IncompleteDwtExecutor {
   std::uint32_t border_mode_;
 };
 
-// Builders of executors for one sample type.
-template <class Sample>
-struct DwtFactory;
-
-template <>
-struct DwtFactory<float> {
-  // The general filter bank for `low_pass`; its high-pass taps are
-  // low_pass_to_high(low_pass).
-  static IncompleteDwtExecutorHandle wavelet_n_taps(BorderMode border_mode,
-                                                    std::span<const float> low_pass);
-};
-
-namespace filter_bank {
-
-// The convolution over a filled arena, in its two compiled variants (the
-// second exists on x86-64 only and needs FMA instructions); both give the
-// same bits.
-void convolve_arena_portable(const float* low_pass, const float* high_pass, std::size_t taps,
-                             const float* arena, std::span<float> approximations,
-                             std::span<float> details);
-#if QUORVANE_X86_VARIANTS
-QUORVANE_FMA_TARGET void convolve_arena_fma(const float* low_pass, const float* high_pass,
-                                            std::size_t taps, const float* arena,
-                                            std::span<float> approximations,
-                                            std::span<float> details);
-#endif
-
-}  // namespace filter_bank
+// The general filter bank for `low_pass`, with low_pass_to_high(low_pass) as
+// its high-pass taps (defined with the other builders in factory.cc).
+IncompleteDwtExecutorHandle wavelet_n_taps(BorderMode border_mode,
+                                           std::span<const float> low_pass);
 
 }  // namespace quorvane::wavelet

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "quorvane/wavelet/factory.h"
+#include "quorvane/wavelet/families.h"
 
 namespace quorvane::wavelet {
 
