@@ -9,17 +9,22 @@
 #include "kernel_variant.h"
 #include "portable/filter_bank_kernels.h"
 
+// X(L) for the tap count of every fixed-tap member.
+#define QUORVANE_FOR_EACH_FIXED_TAPS(X) X(4) X(6) X(8) X(10) X(12) X(16)
+
 namespace quorvane::wavelet::filter_bank {
 
 #if QUORVANE_X86_VARIANTS
+// The target attribute sits on the declaration too: a template's
+// instantiations take the attributes of its first declaration.
 template <std::size_t kTaps>
-void fixed_taps_forward_fma(const float* lp, const float* hp, BorderMode mode,
+QUORVANE_FMA_TARGET void fixed_taps_forward_fma(const float* lp, const float* hp, BorderMode mode,
                             std::span<const float> input, std::span<float> approximations,
                             std::span<float> details);
-void synthesis_fma(std::span<const float> low_pass, std::span<const float> high_pass,
+QUORVANE_FMA_TARGET void synthesis_fma(std::span<const float> low_pass, std::span<const float> high_pass,
                    std::span<const float> approximations, std::span<const float> details,
                    std::span<float> output, TermOrder order);
-void convolve_arena_fma(const float* low_pass, const float* high_pass, std::size_t taps,
+QUORVANE_FMA_TARGET void convolve_arena_fma(const float* low_pass, const float* high_pass, std::size_t taps,
                         const float* arena, std::span<float> approximations,
                         std::span<float> details);
 #endif

@@ -60,24 +60,11 @@ void fixed_taps_forward_neon(const float* lp, const float* hp, BorderMode mode,
                                                      details);
 }
 
-template void fixed_taps_forward_neon<4>(const float*, const float*, BorderMode,
-                                         std::span<const float>, std::span<float>,
-                                         std::span<float>);
-template void fixed_taps_forward_neon<6>(const float*, const float*, BorderMode,
-                                         std::span<const float>, std::span<float>,
-                                         std::span<float>);
-template void fixed_taps_forward_neon<8>(const float*, const float*, BorderMode,
-                                         std::span<const float>, std::span<float>,
-                                         std::span<float>);
-template void fixed_taps_forward_neon<10>(const float*, const float*, BorderMode,
-                                          std::span<const float>, std::span<float>,
-                                          std::span<float>);
-template void fixed_taps_forward_neon<12>(const float*, const float*, BorderMode,
-                                          std::span<const float>, std::span<float>,
-                                          std::span<float>);
-template void fixed_taps_forward_neon<16>(const float*, const float*, BorderMode,
-                                          std::span<const float>, std::span<float>,
-                                          std::span<float>);
+#define QUORVANE_INSTANTIATE(L)                                                         \
+  template void fixed_taps_forward_neon<L>(const float*, const float*, BorderMode,               \
+                      std::span<const float>, std::span<float>, std::span<float>);
+QUORVANE_FOR_EACH_FIXED_TAPS(QUORVANE_INSTANTIATE)
+#undef QUORVANE_INSTANTIATE
 
 }  // namespace quorvane::wavelet::filter_bank
 

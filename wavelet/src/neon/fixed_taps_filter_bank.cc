@@ -74,11 +74,8 @@ std::size_t FixedTapsFilterBank<kTaps>::filter_length() const {
   return kTaps;
 }
 
-template class FixedTapsFilterBank<4>;
-template class FixedTapsFilterBank<6>;
-template class FixedTapsFilterBank<8>;
-template class FixedTapsFilterBank<10>;
-template class FixedTapsFilterBank<12>;
-template class FixedTapsFilterBank<16>;
+#define QUORVANE_INSTANTIATE(L) template class FixedTapsFilterBank<L>;
+QUORVANE_FOR_EACH_FIXED_TAPS(QUORVANE_INSTANTIATE)
+#undef QUORVANE_INSTANTIATE
 
 }  // namespace quorvane::wavelet

@@ -32,7 +32,10 @@ QUORVANE_KERNEL_INLINE std::array<float, 4> lane_values(const float* c, const fl
   return p;
 }
 
-// The horizontal sum of an output computed on its own.
+// Which of the two trees below sums an output is part of its rounding: the
+// 8-tap member's single and paired outputs differ in the last bit, and stored
+// db4 and sym4 streams decode bit-exactly only while each output keeps its
+// tree. The horizontal sum of an output computed on its own:
 QUORVANE_KERNEL_INLINE float single_sum(const std::array<float, 4>& p) {
   return (p[0] + p[2]) + (p[1] + p[3]);
 }
@@ -65,6 +68,21 @@ constexpr std::size_t group_size(std::size_t taps) { return taps <= 6 ? 4 : 2; }
 // grouped decides their rounding, and stored coefficients depend on it.
 constexpr std::size_t grouped_range_shortening(std::size_t taps) { return taps == 4 ? 1 : 0; }
 
+// A border output gathers its window through the border rule and is always
+// computed singly; pad slots of the window stay zero.
+template <std::size_t kTaps, class Lanes>
+QUORVANE_KERNEL_INLINE void border_output(const float* lp, const float* hp, BorderMode mode,
+                                          std::span<const float> input, std::size_t k, float& a,
+                                          float& d) {
+  std::array<float, padded_tap_count(kTaps)> window{};
+  const std::int64_t origin = 2 * static_cast<std::int64_t>(k) - static_cast<std::int64_t>(kTaps - 2);
+  for (std::size_t j = 0; j < kTaps; ++j) {
+    window[j] = border_value(input, origin + static_cast<std::int64_t>(j), mode,
+                             Reflect101Rule::AsReflect);
+  }
+  Lanes::single(lp, hp, window.data(), a, d);
+}
+
 // One analysis step of an L-tap member (4 to 16 taps); sizes must have been
 // checked. `lp` and `hp` point at the stored taps (padded to whole vectors).
 template <std::size_t kTaps, class Lanes>
@@ -81,21 +99,9 @@ QUORVANE_KERNEL_INLINE void fixed_taps_forward_kernel(const float* lp, const flo
   constexpr std::size_t kLead = kTaps - 2;
   constexpr std::size_t kGroup = group_size(kTaps);
 
-  // Border outputs gather their window through the border rule and are
-  // always computed singly; pad slots of the window stay zero. Forced inline
-  // like the kernel, so the border arithmetic takes the variant's
-  // instructions too.
-  const auto border_output = [&](std::size_t k) __attribute__((always_inline)) {
-    std::array<float, padded_tap_count(kTaps)> window{};
-    const std::int64_t origin = 2 * static_cast<std::int64_t>(k) - static_cast<std::int64_t>(kLead);
-    for (std::size_t j = 0; j < kTaps; ++j) {
-      window[j] = border_value(input, origin + static_cast<std::int64_t>(j), mode,
-                               Reflect101Rule::AsReflect);
-    }
-    Lanes::single(lp, hp, window.data(), approximations[k], details[k]);
-  };
-
-  for (std::size_t k = 0; k < kFirstInterior; ++k) border_output(k);
+  for (std::size_t k = 0; k < kFirstInterior; ++k) {
+    border_output<kTaps, Lanes>(lp, hp, mode, input, k, approximations[k], details[k]);
+  }
 
   // Interior windows are read straight from the input. Whole groups from the
   // first interior output on share the grouped tree; what is left over after
@@ -112,7 +118,9 @@ QUORVANE_KERNEL_INLINE void fixed_taps_forward_kernel(const float* lp, const flo
     Lanes::single(lp, hp, input.data() + 2 * k - kLead, approximations[k], details[k]);
   }
 
-  for (k = half; k < outputs; ++k) border_output(k);
+  for (k = half; k < outputs; ++k) {
+    border_output<kTaps, Lanes>(lp, hp, mode, input, k, approximations[k], details[k]);
+  }
 }
 
 template <std::size_t kTaps>

@@ -15,24 +15,11 @@ QUORVANE_FMA_TARGET void fixed_taps_forward_fma(const float* lp, const float* hp
                                                          details);
 }
 
-template void fixed_taps_forward_fma<4>(const float*, const float*, BorderMode,
-                                        std::span<const float>, std::span<float>,
-                                        std::span<float>);
-template void fixed_taps_forward_fma<6>(const float*, const float*, BorderMode,
-                                        std::span<const float>, std::span<float>,
-                                        std::span<float>);
-template void fixed_taps_forward_fma<8>(const float*, const float*, BorderMode,
-                                        std::span<const float>, std::span<float>,
-                                        std::span<float>);
-template void fixed_taps_forward_fma<10>(const float*, const float*, BorderMode,
-                                         std::span<const float>, std::span<float>,
-                                         std::span<float>);
-template void fixed_taps_forward_fma<12>(const float*, const float*, BorderMode,
-                                         std::span<const float>, std::span<float>,
-                                         std::span<float>);
-template void fixed_taps_forward_fma<16>(const float*, const float*, BorderMode,
-                                         std::span<const float>, std::span<float>,
-                                         std::span<float>);
+#define QUORVANE_INSTANTIATE(L)                                                         \
+  template void fixed_taps_forward_fma<L>(const float*, const float*, BorderMode,               \
+                      std::span<const float>, std::span<float>, std::span<float>);
+QUORVANE_FOR_EACH_FIXED_TAPS(QUORVANE_INSTANTIATE)
+#undef QUORVANE_INSTANTIATE
 
 QUORVANE_FMA_TARGET void synthesis_fma(std::span<const float> low_pass,
                                        std::span<const float> high_pass,
