@@ -94,9 +94,17 @@ def write_compressed(path: Path, streams: Sequence[bytes], meta: Dict[str, Any],
     document = {**meta, "format": FORMAT_NAME, "version": FORMAT_VERSION, "channels": len(streams)}
     with atomic_output(path) as temporary:
         with zipfile.ZipFile(temporary, "w", compression=zipfile.ZIP_STORED) as archive_file:
-            archive_file.writestr(META_NAME, json.dumps(document, indent=2, sort_keys=True) + "\n")
+            archive_file.writestr(_member(META_NAME), json.dumps(document, indent=2, sort_keys=True) + "\n")
             for index, stream in enumerate(streams):
-                archive_file.writestr(channel_name(index), stream)
+                archive_file.writestr(_member(channel_name(index)), stream)
+
+
+def _member(name: str) -> zipfile.ZipInfo:
+    # A fixed timestamp (the zip epoch) instead of the time of writing: the
+    # same signal and options then give the same file, byte for byte.
+    info = zipfile.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0))
+    info.compress_type = zipfile.ZIP_STORED
+    return info
 
 
 def read_compressed(path: Path) -> Compressed:

@@ -2,6 +2,7 @@
 ContainerError each, nothing read beyond the file's own size."""
 import json
 import struct
+import time
 import zipfile
 
 import numpy as np
@@ -54,6 +55,14 @@ def patch_sizes(path, name, size):
 def test_a_well_formed_archive_reads(tmp_path):
     compressed = read_compressed(archive(tmp_path / "ok.qrvz", [("meta.json", META), ("channel_0000.qrv", CHUNK)]))
     assert compressed.checksummed and compressed.sample_counts() == [3000]
+
+
+def test_the_same_signal_gives_the_same_file_at_any_time(tmp_path, monkeypatch):
+    files = []
+    for clock in (1_000_000_000.0, 1_700_000_000.0):
+        monkeypatch.setattr(time, "time", lambda clock=clock: clock)
+        files.append(save(tmp_path / f"at{int(clock)}.qrvz", ECG[:3000]).path.read_bytes())
+    assert files[0] == files[1]
 
 
 def test_format_1_archives_of_bare_streams_still_read(tmp_path):
