@@ -25,7 +25,7 @@ from __future__ import annotations
 
 import os
 from collections.abc import Mapping
-from typing import Any, Dict, Iterator, List, Tuple, Union
+from typing import Any, Dict, Iterator, List, Optional, Tuple, Union
 
 from .options import make_choice
 
@@ -78,12 +78,14 @@ class QuorvaneFilter(Mapping[str, Union[int, Tuple[int, ...]]]):
 
     Parameters are those of `quorvane.QuorvCompressionOptions`: `method`
     ("cdf97", "cdf53", "db4", "sym4"), `scale` (6..12), `cutoff` ("low",
-    "medium", "high") and `coder` ("auto", "deflate", "arans").
+    "medium", "high") and `coder` ("auto", "deflate", "arans"); None takes
+    the extension's default.
     """
 
     filter_id = FILTER_ID
 
-    def __init__(self, method: str = "cdf97", scale: int = 11, cutoff: str = "low", coder: str = "auto") -> None:
+    def __init__(self, method: Optional[str] = None, scale: Optional[int] = None, cutoff: Optional[str] = None,
+                 coder: Optional[str] = None) -> None:
         choice = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder)
         self.choice = choice
         self.filter_options: Tuple[int, ...] = (
@@ -110,7 +112,8 @@ class QuorvaneFilter(Mapping[str, Union[int, Tuple[int, ...]]]):
         return f"QuorvaneFilter({self.choice.describe().replace(' ', ', ')})"
 
 
-def filter(method: str = "cdf97", scale: int = 11, cutoff: str = "low", coder: str = "auto") -> QuorvaneFilter:
+def filter(method: Optional[str] = None, scale: Optional[int] = None, cutoff: Optional[str] = None,
+           coder: Optional[str] = None) -> QuorvaneFilter:
     """Keyword arguments that make ``create_dataset`` compress with quorvane:
     ``create_dataset(name, data=x, chunks=..., **filter(scale=10))``.
 

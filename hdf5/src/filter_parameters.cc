@@ -14,7 +14,7 @@ std::string value_text(const char* name, unsigned value, const char* allowed) {
 }  // namespace
 
 FilterResult<codec::CodecOptions> parse_user_values(std::span<const unsigned> values) {
-  codec::CodecOptions options;  // cdf97, scale 11, cut-off low, auto coder
+  codec::CodecOptions options = codec::kDefaultCodecOptions;
   const auto given = [&](std::size_t index) { return index < values.size(); };
   if (given(QUORVANE_H5Z_INDEX_LAYOUT) && values[QUORVANE_H5Z_INDEX_LAYOUT] != QUORVANE_H5Z_LAYOUT_VERSION) {
     return Err{error("quorvane filter: parameter layout " + std::to_string(values[QUORVANE_H5Z_INDEX_LAYOUT]) +
