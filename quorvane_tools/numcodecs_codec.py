@@ -49,7 +49,7 @@ from numcodecs.compat import (  # type: ignore[import-untyped,unused-ignore]
 
 
 from .options import DEFAULT_CODER, check_method, make_choice
-from .streams import decode_signal, encode_signal
+from .streams import ChunkLengthError, decode_signal, encode_signal
 from .target import _check_bound, check_target_coder, encode_chunk_to_target
 
 
@@ -140,15 +140,19 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
         return encode_signal(samples, self._options, always_trailer=self._checksum)
 
     def decode(self, buf: Any, out: Optional[Any] = None) -> Any:
-        restored: npt.NDArray[Any] = decode_signal(ensure_bytes(buf))[0]
         if out is None:
-            return restored
+            return decode_signal(ensure_bytes(buf))[0]
         target = ensure_ndarray(out)
         if target.dtype.kind == "f":
             flat = ensure_contiguous_ndarray(target).reshape(-1, order="A")
-            if flat.size != restored.size:
-                raise ValueError(f"output holds {flat.size} values, but the chunk has {restored.size}")
+            # The size of `out` is known before decoding: a chunk claiming any
+            # other count is refused before its samples are allocated.
+            try:
+                restored: npt.NDArray[Any] = decode_signal(ensure_bytes(buf), expected_count=flat.size)[0]
+            except ChunkLengthError as error:
+                raise ValueError(f"output holds {flat.size} values, but the chunk has {error.count}") from None
             flat[...] = restored
             return out
+        restored = decode_signal(ensure_bytes(buf))[0]
         # A raw byte buffer receives the samples in the chunk's own dtype.
         return ndarray_copy(restored, out)

@@ -113,6 +113,14 @@ def encode_signal(samples: Samples, options: Optional[quorvane.QuorvCompressionO
     return finish_chunk(stream, prepared, always_trailer=always_trailer)
 
 
+class ChunkLengthError(TrailerError):
+    """A chunk that holds another number of samples than its reader expects."""
+
+    def __init__(self, count: int, expected: int) -> None:
+        super().__init__(f"the chunk holds {count} samples, {expected} were expected")
+        self.count = count
+
+
 def decode_signal(chunk: bytes, expected_count: Optional[int] = None) -> Tuple[Samples, Trailer]:
     """Samples of a chunk in their recorded dtype, and what its trailer held.
 
@@ -124,7 +132,7 @@ def decode_signal(chunk: bytes, expected_count: Optional[int] = None) -> Tuple[S
     trailer = read_trailer(chunk, header)
     count = chunk_sample_count(header.sample_count, trailer)
     if expected_count is not None and count != expected_count:
-        raise TrailerError(f"the chunk holds {count} samples, {expected_count} were expected")
+        raise ChunkLengthError(count, expected_count)
     dtype = np.float64 if trailer.dtype == "float64" else np.float32
     decoded: npt.NDArray[Any]
     if trailer.sample_count is not None:

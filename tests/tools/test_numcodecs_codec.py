@@ -13,7 +13,7 @@ from tools_support import quantiser_error, require, synthetic_signals
 
 numcodecs = require("numcodecs")
 from quorvane_tools.numcodecs_codec import Quorvane  # noqa: E402
-from quorvane_tools.trailer import read_trailer  # noqa: E402
+from quorvane_tools.trailer import KIND_NAN, NonFiniteRuns, build_trailer, read_trailer  # noqa: E402
 
 CHIRP = synthetic_signals()["chirp"]
 
@@ -79,6 +79,17 @@ def test_out_of_the_wrong_size_is_refused():
     encoded = Quorvane().encode(CHIRP[:100])
     with pytest.raises(ValueError, match="output holds 99 values, but the chunk has 100"):
         Quorvane().decode(encoded, out=np.zeros(99, np.float32))
+
+
+def test_a_chunk_claiming_more_samples_than_out_is_refused_before_allocating():
+    # A ~100-byte all-NaN chunk whose trailer claims 2^31 - 1 samples: with
+    # `out` given, its size bounds what decoding may allocate.
+    placeholder = quorvane.compress_signal(np.zeros(1, np.float32))
+    claimed = 2**31 - 1
+    runs = NonFiniteRuns(np.array([0], np.int64), np.array([claimed], np.int64), np.array([KIND_NAN], np.int64))
+    chunk = placeholder + build_trailer(placeholder, "float32", runs, sample_count=claimed)
+    with pytest.raises(ValueError, match=f"output holds 100 values, but the chunk has {claimed}"):
+        Quorvane().decode(chunk, out=np.zeros(100, np.float32))
 
 
 @pytest.mark.parametrize("chunk", [np.arange(10, dtype=np.int32), np.zeros(5, np.float16), np.zeros(3, complex)])
