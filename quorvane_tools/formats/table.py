@@ -138,9 +138,9 @@ def _column_values(path: Path, rows: Rows, index: int) -> npt.NDArray[np.float64
 
 
 def select_columns(
-    path: Path, spec: Sequence[str], names: Optional[List[str]], width: int, first_numeric: int = 0
+    path: Path, selection: Sequence[str], names: Optional[List[str]], width: int, first_numeric: int = 0
 ) -> List[int]:
-    """0-based indices of the columns `spec` picks.
+    """0-based indices of the columns `selection` picks.
 
     Each item is a column name or a 1-based index; items may be comma-
     separated. Items with a leading '-' skip that column; when there are
@@ -148,7 +148,7 @@ def select_columns(
     """
     chosen: List[int] = []
     skipped: List[int] = []
-    for item in (part.strip() for entry in spec for part in entry.split(",")):
+    for item in (part.strip() for entry in selection for part in entry.split(",")):
         if not item:
             continue
         skip = item.startswith("-") and item != "-"
