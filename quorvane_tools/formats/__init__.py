@@ -51,3 +51,9 @@ def recorded(meta: Dict[str, Any], key: str) -> Any:
     if key in meta:
         return meta[key]
     return (meta.get("extra") or {}).get(key)
+
+
+def library_reason(error: BaseException) -> str:
+    """The last line of a format library's error: the reason without its traceback-like preamble."""
+    text = str(error).strip()
+    return text.splitlines()[-1] if text else type(error).__name__

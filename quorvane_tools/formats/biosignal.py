@@ -21,7 +21,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ..signal_files import SignalData, SignalFileError, check_integral
-from . import optional_module
+from . import library_reason, optional_module
 from . import recorded as recorded_of
 
 KEY = "biosignal"
@@ -41,7 +41,7 @@ def read_biosignal(path: Path) -> SignalData:
     try:
         reader = pyedflib.EdfReader(str(path))
     except (OSError, ValueError) as error:
-        raise SignalFileError(f"{path}: not a readable EDF/BDF file ({_reason(error)})") from None
+        raise SignalFileError(f"{path}: not a readable EDF/BDF file ({library_reason(error)})") from None
     try:
         count = int(reader.signals_in_file)
         if count == 0:
@@ -94,11 +94,6 @@ def _plain(value: Any) -> Any:
     return value
 
 
-def _reason(error: BaseException) -> str:
-    text = str(error).strip()
-    return text.splitlines()[-1] if text else type(error).__name__
-
-
 def write_biosignal(
     path: Path,
     channels: Sequence[npt.NDArray[Any]],
@@ -141,7 +136,7 @@ def write_biosignal(
     except SignalFileError:
         raise
     except Exception as error:  # pyedflib raises several types for bad headers
-        raise SignalFileError(f"{path}: cannot write EDF/BDF ({_reason(error)})") from None
+        raise SignalFileError(f"{path}: cannot write EDF/BDF ({library_reason(error)})") from None
     finally:
         if writer is not None:
             writer.close()

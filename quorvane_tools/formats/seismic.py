@@ -17,7 +17,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ..signal_files import SignalData, SignalFileError, check_integral
-from . import optional_module
+from . import library_reason, optional_module
 from . import recorded as recorded_of
 
 KEY = "seismic"
@@ -38,7 +38,7 @@ def read_seismic(path: Path) -> SignalData:
     try:
         stream = obspy.read(str(path), format=expected)
     except Exception as error:  # obspy raises many types for damaged files
-        raise SignalFileError(f"{path}: not a readable {expected or 'seismic'} file ({_reason(error)})") from None
+        raise SignalFileError(f"{path}: not a readable {expected or 'seismic'} file ({library_reason(error)})") from None
     traces = [trace for trace in stream if trace.stats.npts > 0]
     if not traces:
         raise SignalFileError(f"{path}: holds no samples")
@@ -86,11 +86,6 @@ def _plain(value: Any) -> Any:
     return str(value)
 
 
-def _reason(error: BaseException) -> str:
-    text = str(error).strip()
-    return text.splitlines()[-1] if text else type(error).__name__
-
-
 def write_seismic(
     path: Path,
     channels: Sequence[npt.NDArray[Any]],
@@ -135,7 +130,7 @@ def write_seismic(
             warnings.simplefilter("ignore", UserWarning)
             obspy.Stream(traces).write(str(path), format=major, **options)
     except Exception as error:  # obspy raises many types
-        raise SignalFileError(f"{path}: cannot write {major} ({_reason(error)})") from None
+        raise SignalFileError(f"{path}: cannot write {major} ({library_reason(error)})") from None
 
 
 def _cast(values: npt.NDArray[Any], dtype: np.dtype) -> npt.NDArray[Any]:
