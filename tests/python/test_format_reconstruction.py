@@ -10,13 +10,13 @@ import numpy as np
 import pytest
 
 from quorvane import QuorvCompressionOptions, compress_signal, decompress_signal
+# Band sizes come from section 2 of the format document, as the coder-2
+# decoder beside this file derives them; both decoders share that reading.
+from test_band_coder_format import FILTER_LENGTH, band_sizes
 
 HEADER_SIZE = 52
 F32 = np.float32
 FLT_MAX = F32(np.finfo(np.float32).max)
-FILTER_LENGTH = {b"cf53": 6, b"cf97": 10, b"db04": 8, b"sym4": 8}
-
-
 def f32_bits(*bits):
     return np.array(bits, dtype=np.uint32).view(np.float32)
 
@@ -99,21 +99,6 @@ def decode_plane_payload(payload):
     plane_b = decode_plane(payload[pos + plane_a_length:len(payload) - odd], pairs, context_bits)
     interleaved = bytes(v for pair in zip(plane_a, plane_b) for v in pair)
     return interleaved + (payload[-1:] if odd else b"")
-
-
-def band_sizes(method, sample_count, levels):
-    """(approximations, detail counts finest first), section 2."""
-    def step(m):
-        if method in LOW_PASS:
-            return (m + 7) // 2, (m + 7) // 2
-        return max(m - m // 2, 2), max(m // 2, 1 if method == b"cf53" else 2)
-
-    length = max(sample_count, FILTER_LENGTH[method])
-    details = []
-    for _ in range(levels):
-        length, detail = step(length)
-        details.append(detail)
-    return length, details
 
 
 def predict(e, o, c):
