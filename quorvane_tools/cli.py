@@ -8,6 +8,7 @@
     quorvane decompress recording.qrvz -o restored.wav
     quorvane info trace.qrvz
     quorvane verify *.qrvz
+    quorvane info - < trace.qrvz                  # - is standard input here too
     quorvane eval trace.npy --csv --plot rd.png
 
 Every failure is reported as one line on stderr ("quorvane: error: ...")
@@ -27,7 +28,7 @@ import time
 import wave
 import zipfile
 from pathlib import Path
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, TypeVar, cast
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple, TypeVar, cast
 
 from .containers import ARCHIVE_SUFFIX, STREAM_SUFFIX, Compressed, ContainerError, read_compressed
 from .evaluation import evaluate, format_csv, format_table, grid
@@ -192,7 +193,9 @@ def build_parser() -> argparse.ArgumentParser:
                             help="sample rate for audio, seismic or EDF output from a file that records none")
     decompress.set_defaults(run=run_decompress)
 
-    info = commands.add_parser("info", help="show every header field of compressed files")
+    info = commands.add_parser("info", help="show every header field of compressed files",
+                               description="Show the metadata, checksums and every header field of .qrv "
+                                           "streams and .qrvz archives. - reads standard input.")
     info.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     info.add_argument("--json", action="store_true", help="print JSON instead of text")
     info.set_defaults(run=run_info)
@@ -200,7 +203,7 @@ def build_parser() -> argparse.ArgumentParser:
     verify = commands.add_parser(
         "verify", help="check the checksums of compressed files and decode every stream",
         description="Check every checksum and decode every stream of each file; print one line per file "
-                    "(OK, or what is damaged). Exit status 1 if any file fails.")
+                    "(OK, or what is damaged). - reads standard input. Exit status 1 if any file fails.")
     verify.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     verify.set_defaults(run=run_verify)
 
@@ -642,20 +645,48 @@ def _checksum_text(compressed: Compressed) -> str:
     return "none: a bare stream carries no checksum"
 
 
+def _compressed_inputs(args: argparse.Namespace, scratch: Path) -> Iterator[Tuple[str, Callable[[], Path]]]:
+    """Each input's shown name and how to reach it as a file; "-" (once at
+    most) is standard input, copied into `scratch` when its turn comes, so
+    that a failure to read it is that input's failure like any other."""
+    if list(args.inputs).count(STDIO) > 1:
+        raise UsageError("- (standard input) can be given only once")
+    args.scratch = scratch
+    for given in args.inputs:
+        if given == STDIO:
+            yield "<stdin>", lambda: _stdin_copy(args, compressed=True)
+        else:
+            yield str(given), lambda given=given: cast(Path, given)
+
+
+def _shown_error(error: BaseException, path: Optional[Path], shown: str) -> str:
+    """`_describe` with a standard-input copy named as the user knows it."""
+    if path is None:  # standard input could not be read
+        return f"{shown}: {_describe(error)}"
+    return _describe(error, path).replace(str(path), shown)
+
+
 def run_info(args: argparse.Namespace) -> int:
+    with tempfile.TemporaryDirectory(prefix="quorvane-") as scratch:
+        return _run_info(args, Path(scratch))
+
+
+def _run_info(args: argparse.Namespace, scratch: Path) -> int:
     failures = 0
     documents = []
-    for path in args.inputs:
+    for shown, reach in _compressed_inputs(args, scratch):
+        path: Optional[Path] = None
         try:
+            path = reach()
             compressed = read_compressed(path)
             headers = compressed.headers()
         except Exception as error:
             failures += 1
-            _report_error(_describe(error, path))
+            _report_error(_shown_error(error, path, shown))
             continue
         if args.json:
             documents.append({
-                "file": str(path),
+                "file": shown,
                 "bytes": path.stat().st_size,
                 "archive": compressed.archive,
                 "checksummed": compressed.checksummed,
@@ -664,7 +695,7 @@ def run_info(args: argparse.Namespace) -> int:
                             for h, s, t in zip(headers, compressed.streams, compressed.trailers)],
             })
             continue
-        print(f"{path}: {path.stat().st_size} bytes, "
+        print(f"{shown}: {path.stat().st_size} bytes, "
               f"{'archive of ' + str(len(headers)) + ' stream(s)' if compressed.archive else 'one stream'}")
         print(f"  {'checksum':<16} {_checksum_text(compressed)}")
         for key, value in sorted(compressed.meta.items()):
@@ -690,18 +721,21 @@ def _trailer_dict(trailer: Trailer) -> Dict[str, Any]:
 
 def run_verify(args: argparse.Namespace) -> int:
     failures = 0
-    for path in args.inputs:
-        try:
-            loaded = load_signal(path)
-        except Exception as error:
-            failures += 1
-            print(f"{path}: FAILED: {_describe(error, path).removeprefix(f'{path}: ')}")
-            continue
-        compressed = loaded.compressed
-        what = (f"{len(compressed.streams)} channel(s)" if compressed.archive else "one stream")
-        checked = "no checksum (bare stream)" if not compressed.checksummed else "checksums match"
-        samples = sum(channel.size for channel in loaded.channels)
-        print(f"{path}: OK: {what}, {samples} samples decode; {checked}")
+    with tempfile.TemporaryDirectory(prefix="quorvane-") as scratch:
+        for shown, reach in _compressed_inputs(args, Path(scratch)):
+            path: Optional[Path] = None
+            try:
+                path = reach()
+                loaded = load_signal(path)
+            except Exception as error:
+                failures += 1
+                print(f"{shown}: FAILED: {_shown_error(error, path, shown).removeprefix(f'{shown}: ')}")
+                continue
+            compressed = loaded.compressed
+            what = (f"{len(compressed.streams)} channel(s)" if compressed.archive else "one stream")
+            checked = "no checksum (bare stream)" if not compressed.checksummed else "checksums match"
+            samples = sum(channel.size for channel in loaded.channels)
+            print(f"{shown}: OK: {what}, {samples} samples decode; {checked}")
     return 1 if failures else 0
 
 

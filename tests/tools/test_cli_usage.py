@@ -1,6 +1,7 @@
 """The command line as a new user meets it: wrong command lines, odd inputs,
 standard input and output, -j, text tables, and the library formats."""
 import csv
+import io
 import json
 import os
 import subprocess
@@ -185,6 +186,56 @@ def test_text_from_standard_input_to_a_named_file(tmp_path):
     assert read_compressed(tmp_path / "t.qrvz").meta["columns"] == ["a", "b"]
     failed = run_process("compress", "-", stdin=bytes(range(256)) * 4)
     assert failed.returncode == 1 and b"cannot tell the format of standard input" in failed.stderr
+
+
+def run_with_stdin(capsys, monkeypatch, data, *argv):
+    """`run` with `data` as standard input, in this process (no interpreter start-up)."""
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(data)))
+    return run(capsys, *argv)
+
+
+@pytest.mark.parametrize("container", ["qrvz", "qrv"])
+def test_info_and_verify_read_standard_input_like_a_file(tmp_path, capsys, monkeypatch, container):
+    np.save(tmp_path / "x.npy", ECG)
+    packed = tmp_path / f"x.{container}"
+    assert run(capsys, "compress", tmp_path / "x.npy", "-o", packed)[0] == 0
+    for command in (["info"], ["info", "--json"], ["verify"]):
+        from_file = run(capsys, *command, packed)
+        from_stdin = run_with_stdin(capsys, monkeypatch, packed.read_bytes(), *command, "-")
+        assert from_stdin[0] == from_file[0] == 0, from_stdin[2]
+        # The same report, the input named <stdin> instead of its path.
+        assert from_stdin[1] == from_file[1].replace(str(packed), "<stdin>")
+        assert from_stdin[2] == ""
+    document = run_with_stdin(capsys, monkeypatch, packed.read_bytes(), "info", "--json", "-")[1]
+    assert json.loads(document)["file"] == "<stdin>"
+
+
+@pytest.mark.parametrize(
+    "command,stdin,shown",
+    [
+        ("info", b"", "quorvane: error: <stdin>: standard input is empty"),
+        ("info", b"QRVN" + bytes(20), "quorvane: error: <stdin>: damaged stream"),
+        ("info", b"not compressed at all", "<stdin>: neither a quorvane stream nor a .qrvz archive"),
+        ("verify", b"", "<stdin>: FAILED: standard input is empty"),
+        ("verify", b"PK\x03\x04" + bytes(40), "<stdin>: FAILED: "),
+    ],
+)
+def test_damaged_standard_input_fails_that_input_only(tmp_path, capsys, monkeypatch, command, stdin, shown):
+    good = tmp_path / "good.qrvz"
+    np.save(tmp_path / "good.npy", ECG[:1000])
+    assert run(capsys, "compress", tmp_path / "good.npy")[0] == 0
+    code, out, err = run_with_stdin(capsys, monkeypatch, stdin, command, good, "-")
+    assert code == 1
+    assert shown in out + err and "stdin.qrv" not in out + err  # no scratch copy named
+    assert f"{good}: " in out  # the other input is still reported
+    assert out.count("OK") == (1 if command == "verify" else 0)
+
+
+@pytest.mark.parametrize("command", ["info", "verify"])
+def test_standard_input_twice_is_a_usage_error(capsys, monkeypatch, command):
+    code, out, err = run_with_stdin(capsys, monkeypatch, b"", command, "-", "-")
+    assert code == 2 and out == ""
+    assert "- (standard input) can be given only once" in err
 
 
 # ------------------------------------------------------------ -j
