@@ -95,9 +95,16 @@ test-sanitize-python: venv deps test-sanitize-cpp
 # when missing), writes the seed corpus (valid streams of every method and
 # both coders) into tests/fuzz/corpus-<target>/ and runs every target for
 # FUZZ_TIME seconds, JOBS at a time. Findings land in tests/fuzz/artifacts/.
+# Each run's final stats (time, executions, peak memory, result, compiler,
+# commit) are appended to docs/data/fuzz-runs.txt, which `make docs` turns
+# into the README's table. One target alone, for a long run:
+#   make fuzz-build && make fuzz-run-decompress FUZZ_TIME=1800
 FUZZ_BUILD := build-fuzz
 FUZZ_TIME ?= 600
 FUZZ_RSS_MB ?= 2048
+FUZZ_AT_ONCE ?= 1
+FUZZ_RUNS ?= docs/data/fuzz-runs.txt
+FUZZ_ARTIFACTS ?= tests/fuzz/artifacts
 FUZZ_TARGETS := decompress decode_stream decode_plane decode_bands round_trip
 
 fuzz-deps:
@@ -112,14 +119,17 @@ fuzz-build: deps fuzz-deps
 	$(FUZZ_BUILD)/tests/fuzz/make_seed_corpus tests/fuzz
 
 fuzz: fuzz-build
-	@mkdir -p tests/fuzz/artifacts
-	$(MAKE) --no-print-directory -j$(JOBS) $(addprefix fuzz-run-,$(FUZZ_TARGETS))
+	$(MAKE) --no-print-directory -j$(JOBS) FUZZ_AT_ONCE=$(JOBS) $(addprefix fuzz-run-,$(FUZZ_TARGETS))
 
 fuzz-run-%:
+	@mkdir -p $(FUZZ_ARTIFACTS)
+	started=$$(date +%s); \
 	$(FUZZ_BUILD)/tests/fuzz/fuzz_$* -max_total_time=$(FUZZ_TIME) -rss_limit_mb=$(FUZZ_RSS_MB) \
-	  -print_final_stats=1 -artifact_prefix=tests/fuzz/artifacts/$*- tests/fuzz/corpus-$* \
-	  > tests/fuzz/artifacts/$*.log 2>&1; status=$$?; \
-	  grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)' tests/fuzz/artifacts/$*.log; \
+	  -print_final_stats=1 -artifact_prefix=$(FUZZ_ARTIFACTS)/$*- tests/fuzz/corpus-$* \
+	  > $(FUZZ_ARTIFACTS)/$*.log 2>&1; status=$$?; \
+	  grep -E '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)' $(FUZZ_ARTIFACTS)/$*.log; \
+	  $(PYTHON) scripts/record_fuzz_run.py --target $* --log $(FUZZ_ARTIFACTS)/$*.log --status $$status \
+	    --seconds $$(( $$(date +%s) - started )) --at-once $(FUZZ_AT_ONCE) --build $(FUZZ_BUILD) --file $(FUZZ_RUNS); \
 	  exit $$status
 
 # wheel-check: builds the wheel as a user would (pip wheel .), installs it

@@ -13,6 +13,8 @@ blocks is left alone.
 """
 from __future__ import annotations
 
+import os
+import platform
 import re
 from pathlib import Path
 from typing import Dict
@@ -20,6 +22,34 @@ from typing import Dict
 ROOT = Path(__file__).resolve().parents[2]
 _BLOCK = re.compile(r"(<!-- generated: (?P<name>[\w.-]+) \((?P<script>[^)]*)\) -->\n)(?P<body>.*?)(<!-- end: (?P=name) -->)",
                     re.DOTALL)
+
+
+def corpus_dir() -> Path:
+    """The shared signal corpus: $QUORVANE_CORPUS, else shared/corpus beside
+    the repository. Missing, it stops the run: figures of stand-in signals
+    would quietly replace the documented ones."""
+    configured = os.environ.get("QUORVANE_CORPUS")
+    candidates = [Path(configured)] if configured else []
+    candidates += [ROOT.parent / "shared" / "corpus", ROOT.parent.parent / "shared" / "corpus"]
+    for candidate in candidates:
+        if (candidate / "manifest.json").is_file():
+            return candidate
+    raise SystemExit("the signal corpus was not found: set QUORVANE_CORPUS to its directory")
+
+
+def machine_note() -> str:
+    """The machine and its load, said beside every timing."""
+    load = os.getloadavg()[0]
+    model = "unknown CPU"
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    return (f"{os.cpu_count()} cores ({model}), {platform.system()} {platform.machine()}, "
+            f"Python {platform.python_version()}, load average {load:.1f} while measuring")
 
 
 def blocks_in(text: str) -> Dict[str, str]:

@@ -15,7 +15,6 @@ import argparse
 import concurrent.futures
 import math
 import os
-import platform
 import statistics
 import subprocess
 import sys
@@ -33,22 +32,12 @@ from quorvane_tools.options import CUTOFFS, METHODS, SCALES
 from quorvane_tools.quality import TargetNotMet, choose_options
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from doc_blocks import ROOT, markdown_table, replace_blocks  # noqa: E402
+from doc_blocks import ROOT, corpus_dir, machine_note, markdown_table, replace_blocks  # noqa: E402
 
 DOC = ROOT / "docs" / "choosing-options.md"
 README = ROOT / "README.md"
 DEMO = ROOT / "data" / "demo_signal.npy"
 SCRIPT = "scripts/docs/options_figures.py"
-
-
-def corpus_dir() -> Path:
-    configured = os.environ.get("QUORVANE_CORPUS")
-    candidates = [Path(configured)] if configured else []
-    candidates += [ROOT.parent / "shared" / "corpus", ROOT.parent.parent / "shared" / "corpus"]
-    for candidate in candidates:
-        if (candidate / "manifest.json").is_file():
-            return candidate
-    raise SystemExit("the signal corpus was not found: set QUORVANE_CORPUS to its directory")
 
 
 def corpus(name: str) -> np.ndarray:
@@ -85,20 +74,6 @@ def median_seconds(function: Callable[[], object], runs: int = 7) -> float:
         function()
         times.append(time.perf_counter() - start)
     return statistics.median(times)
-
-
-def machine_note() -> str:
-    load = os.getloadavg()[0]
-    model = "unknown CPU"
-    try:
-        for line in Path("/proc/cpuinfo").read_text().splitlines():
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    except OSError:
-        pass
-    return (f"{os.cpu_count()} cores ({model}), {platform.system()} {platform.machine()}, "
-            f"Python {platform.python_version()}, load average {load:.1f} while measuring")
 
 
 def fmt(value: float, digits: int = 3) -> str:
