@@ -37,7 +37,7 @@ from .options import (
     ALL_CODERS, CODERS, CUTOFFS, METHODS, SCALES, CoderName, CutoffName, MethodName, check_coder, make_choice,
 )
 from .parallel import default_jobs, ordered_map
-from .progress import progress
+from .progress import StageBar, progress
 from .samples import codec_input
 from .streams import prepare_signal
 from .target import TARGET_CODERS, target_compressor
@@ -254,6 +254,11 @@ def _progress_flag(args: argparse.Namespace) -> Optional[bool]:
 
 
 STDIO = Path("-")
+# From about these sizes (4 MiB of input, or of float32 output) reading,
+# coding and writing a file can take a second, so a single file gets a bar
+# through those steps (on a terminal).
+LARGE_INPUT_BYTES = 1 << 22
+LARGE_SIGNAL_SAMPLES = 1 << 20
 
 
 class _Report:
@@ -458,13 +463,21 @@ def run_compress(args: argparse.Namespace) -> int:
 
     def work(path: Path, report: _Report) -> None:
         input_bytes = path.stat().st_size
+        # A search over the reference grid shows its own bar of candidates.
+        stage_bar = args.inner_progress if input_bytes >= LARGE_INPUT_BYTES and not (target and not encoder_target) \
+            else False
+        with StageBar(["reading", "compressing", "writing"], description=_report_name(path),
+                      enabled=stage_bar) as stages:
+            stages.start("reading")
+            compress_one(path, report, input_bytes, stages)
+
+    def compress_one(path: Path, report: _Report, input_bytes: int, stages: StageBar) -> None:
         signal = read_signal(path, columns=args.columns)
         archive = _wants_archive(args, signal)
         output = _output_path(args, path, ARCHIVE_SUFFIX if archive else STREAM_SUFFIX)
         if args.output is not None and args.output != STDIO:
             archive = _archive_by_suffix(output, archive, len(signal.channels))
         _check_writable(output, args.force, path)
-        many = len(signal.channels) > 1 or signal.sample_count >= 1 << 22
         if encoder_target:
             compress = compress_target
         elif target:
@@ -476,8 +489,11 @@ def run_compress(args: argparse.Namespace) -> int:
                 _announce(args, f"{_report_name(path)}: searching {searched} for the smallest stream with {wanted}")
         else:
             compress = fixed
-        saved = save_signal(output, signal, compress, archive=archive,
-                            show_progress=args.inner_progress if many or target else False, jobs=args.channel_jobs)
+        # Channels get a bar of their own; one channel is one step of the stage bar.
+        channel_bar = args.inner_progress if len(signal.channels) > 1 else False
+        stages.start("compressing")
+        saved = save_signal(output, signal, compress, archive=archive, show_progress=channel_bar,
+                            jobs=args.channel_jobs, before_writing=lambda: stages.start("writing"))
         for line in saved.reports:
             report.say(f"{path} {line}" if line.startswith("channel") else f"{path}: {line}")
         if not archive and not args.quiet:
@@ -564,10 +580,14 @@ def run_decompress(args: argparse.Namespace) -> int:
         else:
             output = _output_path(args, path, _source_suffix(meta, kind))
         _check_writable(output, args.force, path)
-        many = len(compressed.streams) > 1 or sum(compressed.sample_counts()) >= 1 << 22
-        loaded = decode_compressed(path, compressed, show_progress=args.inner_progress if many else False,
-                                   jobs=args.channel_jobs)
-        write_signal(output, loaded.channels, meta, kind=kind, sample_rate=args.sample_rate)
+        large = sum(compressed.sample_counts()) >= LARGE_SIGNAL_SAMPLES
+        with StageBar(["decoding", "writing"], description=_report_name(path),
+                      enabled=args.inner_progress if large else False) as stages:
+            stages.start("decoding")
+            channel_bar = args.inner_progress if len(compressed.streams) > 1 else False
+            loaded = decode_compressed(path, compressed, show_progress=channel_bar, jobs=args.channel_jobs)
+            stages.start("writing")
+            write_signal(output, loaded.channels, meta, kind=kind, sample_rate=args.sample_rate)
         samples = sum(c.size for c in loaded.channels)
         report.say(f"{path} -> {_shown(args, output)}: {len(loaded.channels)} channel(s), {samples} samples")
         if args.output == STDIO:

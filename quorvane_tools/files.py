@@ -111,14 +111,20 @@ def encode_channels(signal: SignalData, compress: ChannelCompressor, *, archive:
 
 
 def save_signal(path: PathLike, signal: SignalData, compress: Optional[ChannelCompressor] = None, *,
-                archive: bool = True, show_progress: Optional[bool] = False, jobs: int = 1) -> SavedFile:
-    """Compresses every channel of `signal` into `path` (written atomically)."""
+                archive: bool = True, show_progress: Optional[bool] = False, jobs: int = 1,
+                before_writing: Optional[Callable[[], None]] = None) -> SavedFile:
+    """Compresses every channel of `signal` into `path` (written atomically).
+
+    `before_writing` is called between compressing and writing (the command
+    line's progress bar names the step)."""
     target = Path(path)
     if not archive and len(signal.channels) != 1:
         raise ContainerError(f"{target}: {len(signal.channels)} channels need a {ARCHIVE_SUFFIX} archive, "
                              f"not {STREAM_SUFFIX}")
     chunks, reports = encode_channels(signal, compress or fixed_options(), archive=archive,
                                       show_progress=show_progress, description=target.name, jobs=jobs)
+    if before_writing is not None:
+        before_writing()
     write_compressed(target, chunks, signal.metadata(), archive=archive)
     return SavedFile(path=target, archive=archive, channels=len(chunks), sample_count=signal.sample_count,
                      stream_bytes=sum(len(chunk) for chunk in chunks), file_bytes=target.stat().st_size,
