@@ -42,7 +42,9 @@ from .samples import codec_input
 from .streams import prepare_signal
 from .target import TARGET_CODERS, target_compressor
 from .trailer import Trailer
-from .files import decode_compressed, describe, fixed_options, load_signal, quality_target, save_signal
+from .files import (
+    LoadedSignal, decode_compressed, describe, fixed_options, quality_target, save_signal,
+)
 from .signal_files import (
     FORMAT_SUFFIX, SignalData, SignalFileError, atomic_output, format_of, read_signal, write_signal,
 )
@@ -205,6 +207,7 @@ def build_parser() -> argparse.ArgumentParser:
         description="Check every checksum and decode every stream of each file; print one line per file "
                     "(OK, or what is damaged). - reads standard input. Exit status 1 if any file fails.")
     verify.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
+    verify.add_argument("--no-progress", dest="progress", action="store_false", help="no progress bar")
     verify.set_defaults(run=run_verify)
 
     evaluation = commands.add_parser(
@@ -746,7 +749,7 @@ def run_verify(args: argparse.Namespace) -> int:
             path: Optional[Path] = None
             try:
                 path = reach()
-                loaded = load_signal(path)
+                loaded = _checked_and_decoded(path, shown, _progress_flag(args))
             except Exception as error:
                 failures += 1
                 print(f"{shown}: FAILED: {_shown_error(error, path, shown).removeprefix(f'{shown}: ')}")
@@ -757,6 +760,17 @@ def run_verify(args: argparse.Namespace) -> int:
             samples = sum(channel.size for channel in loaded.channels)
             print(f"{shown}: OK: {what}, {samples} samples decode; {checked}")
     return 1 if failures else 0
+
+
+def _checked_and_decoded(path: Path, shown: str, show_progress: Optional[bool]) -> LoadedSignal:
+    """`load_signal` with a bar for a large file: checking its checksums is
+    quick, decoding is what takes the time (a bar of channels when it has several)."""
+    compressed = read_compressed(path)
+    large = sum(compressed.sample_counts()) >= LARGE_SIGNAL_SAMPLES
+    with StageBar(["checking", "decoding"], description=shown, enabled=show_progress if large else False) as stages:
+        stages.start("decoding")
+        channel_bar = show_progress if len(compressed.streams) > 1 else False
+        return decode_compressed(path, compressed, show_progress=channel_bar)
 
 
 # ---------------------------------------------------------------- eval

@@ -134,12 +134,29 @@ def test_one_large_file_shows_its_steps_on_a_terminal_and_nothing_in_a_pipe(larg
                                      terminal=False)
     assert code == 0 and err == ""
 
+    code, out, err = run_on_terminal("verify", large_file / "t.qrvz", terminal=True)
+    assert code == 0 and "t.qrvz decoding" in err and "OK" in out
+    code, out, err = run_on_terminal("verify", large_file / "t.qrvz", terminal=False)
+    assert code == 0 and err == "" and "OK" in out
+
 
 @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="pseudo-terminals as on Linux")
-@pytest.mark.parametrize("argv", [["{d}/small.npy"], ["{d}/large.npy", "--no-progress"], ["{d}/large.npy", "-q", "--no-progress"]])
+@pytest.mark.parametrize(
+    "argv",
+    [
+        ["compress", "{d}/small.npy", "-o", "{d}/n.qrvz", "-f"],
+        ["compress", "{d}/large.npy", "-o", "{d}/n.qrvz", "-f", "--no-progress"],
+        ["decompress", "{d}/small.qrvz", "-o", "{d}/n.npy", "-f"],
+        ["verify", "{d}/small.qrvz"],
+        ["verify", "{d}/large.qrvz", "--no-progress"],
+    ],
+    ids=["small", "refused", "small-decompress", "small-verify", "refused-verify"],
+)
 def test_no_step_bar_for_small_files_or_when_refused(large_file, argv):
     require("tqdm")
-    arguments = [part.format(d=large_file) for part in argv]
-    code, out, err = run_on_terminal("compress", *arguments, "-o", large_file / "n.qrvz", "-f", terminal=True)
+    for name in ("small", "large"):
+        if not (large_file / f"{name}.qrvz").exists():
+            assert run_on_terminal("compress", large_file / f"{name}.npy", terminal=False)[0] == 0
+    code, out, err = run_on_terminal(*[part.format(d=large_file) for part in argv], terminal=True)
     assert code == 0, err
-    assert "step" not in err and "reading" not in err
+    assert "step" not in err and "ing" not in err
