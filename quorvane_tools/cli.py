@@ -466,9 +466,8 @@ def run_compress(args: argparse.Namespace) -> int:
 
     def work(path: Path, report: _Report) -> None:
         input_bytes = path.stat().st_size
-        # A search over the reference grid shows its own bar of candidates.
-        stage_bar = args.inner_progress if input_bytes >= LARGE_INPUT_BYTES and not (target and not encoder_target) \
-            else False
+        reference_search = target and not encoder_target  # it shows its own bar of candidates
+        stage_bar = args.inner_progress if input_bytes >= LARGE_INPUT_BYTES and not reference_search else False
         with StageBar(["reading", "compressing", "writing"], description=_report_name(path),
                       enabled=stage_bar) as stages:
             stages.start("reading")
