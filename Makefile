@@ -14,8 +14,12 @@ all: build
 
 # GoogleTest has no pip package; zlib's headers come from Debian too, and so
 # does libdeflate (optional for the build: the fast inflate path).
+# The packages are named with this machine's architecture: once
+# `make test-aarch64` has added the arm64 zlib, a bare name is ambiguous to
+# dpkg and every make would run apt-get again.
 deps:
-	@if ! dpkg -s libgtest-dev zlib1g-dev libdeflate-dev >/dev/null 2>&1; then \
+	@arch=$$(dpkg --print-architecture); \
+	if ! dpkg -s libgtest-dev:$$arch zlib1g-dev:$$arch libdeflate-dev:$$arch >/dev/null 2>&1; then \
 	  echo "installing libgtest-dev zlib1g-dev libdeflate-dev"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libgtest-dev zlib1g-dev libdeflate-dev; \
 	fi
