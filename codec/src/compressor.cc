@@ -8,6 +8,7 @@
 #include "payload_length.h"
 #include "quantizer.h"
 #include "quorvane/arans/arans.h"
+#include "quorvane/codec/band_payload.h"
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
@@ -18,6 +19,10 @@
 namespace quorvane::codec {
 
 namespace {
+
+// What codes the payload: the coder the options name (the reference
+// behaviour), or coder 2 for callers that ask for it by name.
+enum class PayloadCoder : std::uint8_t { from_options, bands };
 
 CodecResult<CodecOptions> checked_options(const CodecOptions& options) {
   // Callers from C++ can hand any byte values; refuse them before any work.
@@ -82,8 +87,20 @@ CodecResult<UninitializedVector<std::uint8_t>> serialize_coefficients(
   return bytes;
 }
 
+// The coefficient bytes as the values they encode, for coder 2, which codes
+// values rather than bytes.
+std::vector<std::int16_t> coefficient_values(std::span<const std::uint8_t> bytes) {
+  std::vector<std::int16_t> values(bytes.size() / 2);
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    values[k] = static_cast<std::int16_t>(
+        static_cast<std::uint16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8)));
+  }
+  return values;
+}
+
 CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> samples,
-                                                        const CodecOptions& options) {
+                                                        const CodecOptions& options,
+                                                        PayloadCoder payload_coder) {
   const std::size_t n = samples.size();
   NormalizedSignal signal = normalize(samples);
   // Extremes beyond about +-1.7e38 overflow the range; such a stream would
@@ -113,7 +130,15 @@ CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> s
 
   std::vector<std::uint8_t> stream(HEADER_SIZE);
   std::uint8_t coder_id;
-  if (options.coder == EntropyCoder::deflate) {
+  if (payload_coder == PayloadCoder::bands) {
+    coder_id = kCoderBands;
+    // The layout comes from the header fields, exactly as the decoder derives it.
+    QUORVANE_TRY(const std::vector<std::uint8_t> payload,
+                 encode_band_payload(coefficient_values(coefficients), options.method,
+                                     static_cast<std::uint32_t>(n),
+                                     static_cast<std::uint8_t>(levels)));
+    stream.insert(stream.end(), payload.begin(), payload.end());
+  } else if (options.coder == EntropyCoder::deflate) {
     coder_id = kCoderDeflate;
     if (auto status = deflate_raw(coefficients, stream); !status.ok()) {
       return Err{QuorvaneError::compression_failed(status.error())};
@@ -133,10 +158,10 @@ CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> s
   return stream;
 }
 
-}  // namespace
-
-CodecResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
-                                                const CodecOptions& options) {
+// The checks and the pipeline every entry shares; only the payload's coder differs.
+CodecResult<std::vector<std::uint8_t>> compress_with(std::span<const float> samples,
+                                                     const CodecOptions& options,
+                                                     PayloadCoder payload_coder) {
   const std::size_t n = samples.size();
   if (n == 0) return Err{QuorvaneError::unsupported_configuration("Can't compress empty data")};
   if (n > kMaxSampleCount) {
@@ -146,12 +171,24 @@ CodecResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
   }
   QUORVANE_TRY(const CodecOptions checked, checked_options(options));
   try {
-    return compress_checked(samples, checked);
+    return compress_checked(samples, checked, payload_coder);
   } catch (const std::bad_alloc&) {
     // A working buffer could not be obtained; the caller decides what that
     // means (the Python module raises MemoryError) instead of the process ending.
     return Err{QuorvaneError::out_of_memory(n)};
   }
+}
+
+}  // namespace
+
+CodecResult<std::vector<std::uint8_t>> compress(std::span<const float> samples,
+                                                const CodecOptions& options) {
+  return compress_with(samples, options, PayloadCoder::from_options);
+}
+
+CodecResult<std::vector<std::uint8_t>> compress_with_band_coder(std::span<const float> samples,
+                                                                const CodecOptions& options) {
+  return compress_with(samples, options, PayloadCoder::bands);
 }
 
 }  // namespace quorvane::codec

@@ -34,32 +34,52 @@ std::vector<wavelet::DwtSize> level_sizes(const wavelet::DwtExecutor& executor,
   return sizes;
 }
 
-// Coefficient bytes to dequantised coefficients: each value converted
-// exactly, then one product with 2^-scale.
-CodecResult<UninitializedVector<float>> dequantize(std::span<const std::uint8_t> bytes,
-                                                   std::uint8_t scale,
-                                                   std::size_t coefficient_count) {
+// The checks between decoding and dequantising, in the decoder's order; the
+// step is 2^-scale.
+CodecResult<float> dequantization_step(std::uint8_t scale, std::size_t value_count,
+                                       std::size_t coefficient_count) {
   // The parser already refuses these scales; the check stays at this point
   // of the decoder's order of checks, after the payload is decoded.
   if (scale < kMinScale || scale > kMaxScale) {
     return Err{failed("Supported scales only [6, 12] but it was " + std::to_string(scale))};
   }
-  // A truncated payload or a crafted header can leave the bands short; an odd
-  // final byte is not a coefficient.
-  if (bytes.size() / 2 < coefficient_count) {
+  // A truncated payload or a crafted header can leave the bands short.
+  if (value_count < coefficient_count) {
     return Err{failed("Coefficient data is shorter than the stream header requires")};
   }
+  return quantizer_step(scale);
+}
+
+// Coefficient bytes (little-endian pairs; an odd final byte is not a
+// coefficient) to dequantised coefficients: each value converted exactly,
+// then one product with the step.
+CodecResult<UninitializedVector<float>> dequantize(std::span<const std::uint8_t> bytes,
+                                                   std::uint8_t scale,
+                                                   std::size_t coefficient_count) {
+  QUORVANE_TRY(const float step, dequantization_step(scale, bytes.size() / 2, coefficient_count));
   UninitializedVector<float> coefficients(coefficient_count);
-  kernels::sample_kernels().dequantize_bytes(bytes.data(), coefficient_count,
-                                             quantizer_step(scale), coefficients.data());
+  kernels::sample_kernels().dequantize_bytes(bytes.data(), coefficient_count, step,
+                                             coefficients.data());
   return coefficients;
 }
 
-// Coder 2 codes the coefficients band by band; handing them on as
-// little-endian pairs keeps one path for every coder after this point.
-CodecResult<UninitializedVector<std::uint8_t>> decode_band_payload(
-    std::span<const std::uint8_t> payload, const QuorvaneHeader& header,
-    const std::vector<wavelet::DwtSize>& sizes) {
+// The same for coder 2, which decodes the values themselves.
+CodecResult<UninitializedVector<float>> dequantize(std::span<const std::int16_t> values,
+                                                   std::uint8_t scale,
+                                                   std::size_t coefficient_count) {
+  QUORVANE_TRY(const float step, dequantization_step(scale, values.size(), coefficient_count));
+  UninitializedVector<float> coefficients(coefficient_count);
+  for (std::size_t k = 0; k < coefficient_count; ++k) {
+    coefficients[k] = static_cast<float>(values[k]) * step;
+  }
+  return coefficients;
+}
+
+// Coder 2 codes the coefficients band by band, in the bands the header's
+// fields imply.
+CodecResult<std::vector<std::int16_t>> decode_band_payload(std::span<const std::uint8_t> payload,
+                                                           const QuorvaneHeader& header,
+                                                           const std::vector<wavelet::DwtSize>& sizes) {
   arans::BandLayout layout{sizes.back().approximations, {}};
   for (const wavelet::DwtSize& size : sizes) layout.details.push_back(size.details);
   auto decoded = arans::decode_bands(payload, layout);
@@ -69,14 +89,7 @@ CodecResult<UninitializedVector<std::uint8_t>> decode_band_payload(
     }
     return Err{failed(std::string(arans::message(decoded.error())))};
   }
-  const std::vector<std::int16_t>& values = decoded.value();
-  UninitializedVector<std::uint8_t> bytes(2 * values.size());
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    const auto bits = static_cast<std::uint16_t>(values[k]);
-    bytes[2 * k] = static_cast<std::uint8_t>(bits);
-    bytes[2 * k + 1] = static_cast<std::uint8_t>(bits >> 8);
-  }
-  return bytes;
+  return std::move(decoded).value();
 }
 
 // Decodes the payload with the header's coder and dequantises it; the
@@ -86,9 +99,9 @@ CodecResult<UninitializedVector<float>> decode_coefficients(std::span<const std:
                                                             const std::vector<wavelet::DwtSize>& sizes,
                                                             std::size_t coefficient_count) {
   if (header.coder == kCoderBands) {
-    QUORVANE_TRY(const UninitializedVector<std::uint8_t> bytes,
+    QUORVANE_TRY(const std::vector<std::int16_t> values,
                  decode_band_payload(payload, header, sizes));
-    return dequantize(bytes, header.scale, coefficient_count);
+    return dequantize(std::span<const std::int16_t>(values), header.scale, coefficient_count);
   }
   if (header.coder == kCoderArans) {
     auto decoded = arans::decode_stream(payload);

@@ -69,6 +69,52 @@ TEST(BandCoderStream, DecodesToTheSamplesOfTheReferenceStream) {
   EXPECT_EQ(level_counts.size(), 8u);
 }
 
+// The codec's entry writes exactly the reference stream recoded: same header
+// fields (only coder id and payload length differ), whatever coder the
+// options name, for every cut-off and short and long signals.
+TEST(BandCoderStream, CompressWithBandCoderIsTheReferenceStreamRecoded) {
+  const WaveletMethod methods[] = {WaveletMethod::cdf53, WaveletMethod::cdf97, WaveletMethod::db4,
+                                   WaveletMethod::sym4};
+  const CutoffLevel cutoffs[] = {CutoffLevel::low, CutoffLevel::medium, CutoffLevel::high};
+  const EntropyCoder coders[] = {EntropyCoder::deflate, EntropyCoder::arans, EntropyCoder::automatic};
+  unsigned index = 0;
+  for (const WaveletMethod method : methods) {
+    for (const std::size_t n : {1u, 7u, 80u, 1001u, 5000u}) {
+      for (const CutoffLevel cutoff : cutoffs) {
+        const std::uint8_t scale = static_cast<std::uint8_t>(6 + index % 7);
+        const EntropyCoder coder = coders[index++ % 3];
+        SCOPED_TRACE(::testing::Message() << "method " << static_cast<int>(method) << " n " << n
+                                          << " scale " << int{scale});
+        const std::vector<float> x = test_signal(n, static_cast<std::uint32_t>(n + index));
+        auto stream = compress_with_band_coder(x, {method, scale, cutoff, coder});
+        ASSERT_TRUE(stream.ok()) << stream.error().message();
+        EXPECT_EQ(stream.value(), recoded(compress_ok(x, {method, scale, cutoff, EntropyCoder::deflate})));
+      }
+    }
+  }
+}
+
+// The same checks as compress, with the same messages.
+TEST(BandCoderStream, CompressWithBandCoderRefusesWhatCompressRefuses) {
+  const std::vector<float> x = test_signal(100, 1);
+  const std::vector<float> wide = {-3e38f, 3e38f, 0.0f};
+  const std::pair<std::span<const float>, CodecOptions> cases[] = {
+      {{}, {}},
+      {x, {WaveletMethod::cdf97, 5, CutoffLevel::low, EntropyCoder::automatic}},
+      {x, {WaveletMethod::cdf97, 13, CutoffLevel::low, EntropyCoder::automatic}},
+      {x, {static_cast<WaveletMethod>(4), 11, CutoffLevel::low, EntropyCoder::automatic}},
+      {x, {WaveletMethod::cdf97, 11, static_cast<CutoffLevel>(3), EntropyCoder::automatic}},
+      {wide, {}},
+  };
+  for (const auto& [samples, options] : cases) {
+    auto expected = compress(samples, options);
+    ASSERT_FALSE(expected.ok());
+    auto r = compress_with_band_coder(samples, options);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().message(), expected.error().message());
+  }
+}
+
 TEST(BandCoderStream, DamagedPayloadsFailWithTheCoderMessage) {
   const auto stream = recoded(compress_ok(
       test_signal(3000), {WaveletMethod::cdf97, 11, CutoffLevel::low, EntropyCoder::deflate}));

@@ -1,6 +1,7 @@
-// The entry for encoders that write coder-2 streams (coder id 2, opt-in; see
-// docs/format.md): the payload of a coefficient vector, coded with the bands
-// the decoder will derive from the same header fields.
+// The entries for encoders that write coder-2 streams (coder id 2, opt-in;
+// see docs/format.md): whole streams of the reference pipeline, and the
+// payload of a coefficient vector, coded with the bands the decoder will
+// derive from the same header fields.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,14 @@
 #include "quorvane/codec/options.h"
 
 namespace quorvane::codec {
+
+// `compress(samples, options)` with the payload coded by coder 2 instead of
+// the coder `options.coder` names: the same checks, messages, header fields
+// and quantised coefficients as the reference stream, only the coder id,
+// payload and payload length differ. Other implementations of the format
+// cannot read the result.
+CodecResult<std::vector<std::uint8_t>> compress_with_band_coder(std::span<const float> samples,
+                                                                const CodecOptions& options);
 
 // `coefficients` in stream layout (coarsest approximation, then the detail
 // bands finest first) of a stream whose header says `method`,
