@@ -27,7 +27,10 @@
 #define QUORVANE_H5Z_INDEX_METHOD 1 /* 0 cdf53, 1 cdf97, 2 db4, 3 sym4 */
 #define QUORVANE_H5Z_INDEX_SCALE 2  /* 6..12 */
 #define QUORVANE_H5Z_INDEX_CUTOFF 3 /* 0 low, 1 medium, 2 high */
-#define QUORVANE_H5Z_INDEX_CODER 4  /* 0 deflate, 1 rANS, 2 auto (rANS) */
+#define QUORVANE_H5Z_INDEX_CODER 4  /* 0 deflate, 1 rANS, 2 auto (rANS), 3 bands */
+/* Coder 2, the band coder: opt-in, since only quorvane reads its streams
+ * (docs/format.md); filters older than it refuse datasets that ask for it. */
+#define QUORVANE_H5Z_CODER_BANDS 3
 /* A quality target in place of a fixed scale: 0 means none. */
 #define QUORVANE_H5Z_INDEX_TARGET_KIND 5
 /* The target's value as the bits of an IEEE-754 binary32. */

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "quorvane/codec/band_payload.h"
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
 #include "trailer.h"
@@ -85,8 +86,9 @@ TrailerDtype trailer_dtype(const ChunkLayout& layout) {
 }
 
 FilterResult<std::vector<std::uint8_t>> compress_samples(std::span<const float> samples,
-                                                         const codec::CodecOptions& options) {
-  auto stream = codec::compress(samples, options);
+                                                         const FilterParameters& parameters) {
+  auto stream = parameters.band_coder ? codec::compress_with_band_coder(samples, parameters.options)
+                                      : codec::compress(samples, parameters.options);
   if (!stream) return Err{FilterError{"quorvane filter: " + stream.error().message()}};
   return std::move(stream).value();
 }
@@ -135,7 +137,7 @@ FilterResult<std::vector<std::uint8_t>> encode_chunk(std::span<const std::uint8_
   if (!read) return Err{read.error()};
   std::vector<float>& samples = read.value();
   const std::vector<NonFiniteRun> runs = find_non_finite(samples);
-  if (runs.empty()) return compress_samples(samples, parameters.options);
+  if (runs.empty()) return compress_samples(samples, parameters);
 
   std::size_t non_finite = 0;
   for (const NonFiniteRun& run : runs) non_finite += run.length;
@@ -145,12 +147,12 @@ FilterResult<std::vector<std::uint8_t>> encode_chunk(std::span<const std::uint8_
     // Nothing finite to keep: the stream of one 0.0 stands in, and the
     // trailer gives the length, so the chunk costs a few dozen bytes.
     const float zero = 0.0f;
-    auto stream = compress_samples({&zero, 1}, parameters.options);
+    auto stream = compress_samples({&zero, 1}, parameters);
     if (!stream) return Err{stream.error()};
     chunk = std::move(stream).value();
   } else {
     fill_non_finite(samples);
-    auto stream = compress_samples(samples, parameters.options);
+    auto stream = compress_samples(samples, parameters);
     if (!stream) return Err{stream.error()};
     chunk = std::move(stream).value();
   }

@@ -13,8 +13,9 @@ std::string value_text(const char* name, unsigned value, const char* allowed) {
 
 }  // namespace
 
-FilterResult<codec::CodecOptions> parse_user_values(std::span<const unsigned> values) {
-  codec::CodecOptions options = codec::kDefaultCodecOptions;
+FilterResult<WriterChoice> parse_user_values(std::span<const unsigned> values) {
+  WriterChoice choice{codec::kDefaultCodecOptions, false};
+  codec::CodecOptions& options = choice.options;
   const auto given = [&](std::size_t index) { return index < values.size(); };
   if (given(QUORVANE_H5Z_INDEX_LAYOUT) && values[QUORVANE_H5Z_INDEX_LAYOUT] != QUORVANE_H5Z_LAYOUT_VERSION) {
     return Err{error("quorvane filter: parameter layout " + std::to_string(values[QUORVANE_H5Z_INDEX_LAYOUT]) +
@@ -40,15 +41,20 @@ FilterResult<codec::CodecOptions> parse_user_values(std::span<const unsigned> va
   }
   if (given(QUORVANE_H5Z_INDEX_CODER)) {
     const unsigned coder = values[QUORVANE_H5Z_INDEX_CODER];
-    if (coder > 2) return Err{error(value_text("coder", coder, "0 (deflate), 1 (arans), 2 (auto)"))};
-    options.coder = static_cast<codec::EntropyCoder>(coder);
+    if (coder > kBandCoderValue) {
+      return Err{error(value_text("coder", coder, "0 (deflate), 1 (arans), 2 (auto), 3 (bands)"))};
+    }
+    // Coder 2 codes the payload of the reference pipeline; the options keep
+    // their default coder, which it replaces.
+    choice.band_coder = coder == kBandCoderValue;
+    if (!choice.band_coder) options.coder = static_cast<codec::EntropyCoder>(coder);
   }
   if (given(QUORVANE_H5Z_INDEX_TARGET_KIND) && values[QUORVANE_H5Z_INDEX_TARGET_KIND] != 0) {
     return Err{error("quorvane filter: quality target kind " +
                      std::to_string(values[QUORVANE_H5Z_INDEX_TARGET_KIND]) +
                      " is not supported by this filter; give a scale instead")};
   }
-  return options;
+  return choice;
 }
 
 FilterResult<FilterParameters> parse_stored_values(std::span<const unsigned> values) {
@@ -56,9 +62,9 @@ FilterResult<FilterParameters> parse_stored_values(std::span<const unsigned> val
     return Err{error("quorvane filter: the dataset stores " + std::to_string(values.size()) +
                      " filter parameters, " + std::to_string(kValueCount) + " are needed")};
   }
-  auto options = parse_user_values(values.first(kUserValueCount));
-  if (!options) return Err{options.error()};
-  FilterParameters parameters{options.value(), {}};
+  auto choice = parse_user_values(values.first(kUserValueCount));
+  if (!choice) return Err{choice.error()};
+  FilterParameters parameters{choice.value().options, {}, choice.value().band_coder};
   const unsigned element_size = values[QUORVANE_H5Z_INDEX_ELEMENT_SIZE];
   if (element_size != 4 && element_size != 8) {
     return Err{error(value_text("element size", element_size, "4, 8"))};
@@ -80,7 +86,8 @@ std::array<unsigned, kValueCount> stored_values(const FilterParameters& paramete
   values[QUORVANE_H5Z_INDEX_METHOD] = static_cast<unsigned>(options.method);
   values[QUORVANE_H5Z_INDEX_SCALE] = options.scale;
   values[QUORVANE_H5Z_INDEX_CUTOFF] = static_cast<unsigned>(options.cutoff);
-  values[QUORVANE_H5Z_INDEX_CODER] = static_cast<unsigned>(options.coder);
+  values[QUORVANE_H5Z_INDEX_CODER] =
+      parameters.band_coder ? kBandCoderValue : static_cast<unsigned>(options.coder);
   values[QUORVANE_H5Z_INDEX_TARGET_KIND] = 0;
   values[QUORVANE_H5Z_INDEX_TARGET_VALUE] = 0;
   values[QUORVANE_H5Z_INDEX_ELEMENT_SIZE] = parameters.layout.element_size;

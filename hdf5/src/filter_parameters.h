@@ -33,13 +33,28 @@ struct ChunkLayout {
   std::uint32_t chunk_samples = 0;  // elements per chunk
 };
 
+// The coder slot's value that asks for coder 2 (the band coder), after the
+// codec's own 0 deflate, 1 rANS, 2 auto. Opt-in: other readers of the
+// format cannot read its streams.
+inline constexpr unsigned kBandCoderValue = QUORVANE_H5Z_CODER_BANDS;
+
+// What the writer chose: the codec's options, and whether the payload is
+// coded with coder 2 instead of the coder `options` names.
+struct WriterChoice {
+  codec::CodecOptions options;
+  bool band_coder = false;
+
+  friend bool operator==(const WriterChoice&, const WriterChoice&) = default;
+};
+
 struct FilterParameters {
   codec::CodecOptions options;
   ChunkLayout layout;
+  bool band_coder = false;
 };
 
 // The writer's values, checked; values missing at the end take the defaults.
-FilterResult<codec::CodecOptions> parse_user_values(std::span<const unsigned> values);
+FilterResult<WriterChoice> parse_user_values(std::span<const unsigned> values);
 
 // The complete list a dataset stores, as written by `stored_values`.
 FilterResult<FilterParameters> parse_stored_values(std::span<const unsigned> values);

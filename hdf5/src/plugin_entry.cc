@@ -87,9 +87,10 @@ __attribute__((noinline)) herr_t set_local(hid_t dcpl, hid_t type, hid_t /*space
                                   std::to_string(kValueCount) + " are read";
       return fail(message.c_str());
     }
-    auto options = parse_user_values({values, std::min(count, kUserValueCount)});
-    if (!options) return fail(options.error().message.c_str());
-    const auto stored = stored_values(FilterParameters{options.value(), layout.value()});
+    auto choice = parse_user_values({values, std::min(count, kUserValueCount)});
+    if (!choice) return fail(choice.error().message.c_str());
+    const auto stored =
+        stored_values(FilterParameters{choice.value().options, layout.value(), choice.value().band_coder});
     if (library->modify_filter(dcpl, kFilterId, flags, stored.size(), stored.data()) < 0) {
       return fail("quorvane filter: cannot store its parameters");
     }

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "filter_parameters.h"
+#include "quorvane/codec/band_payload.h"
 #include "quorvane/codec/codec.h"
+#include "quorvane/codec/header.h"
 
 namespace quorvane::hdf5 {
 namespace {
@@ -54,15 +56,17 @@ std::string encode_error(const std::vector<std::uint8_t>& raw, const FilterParam
 TEST(FilterParameters, NoValuesGiveTheDefaults) {
   auto options = parse_user_values({});
   ASSERT_TRUE(options.ok());
-  EXPECT_EQ(options.value().pack(), 0x0B010200u);
+  EXPECT_EQ(options.value().options.pack(), 0x0B010200u);
+  EXPECT_FALSE(options.value().band_coder);
 }
 
 TEST(FilterParameters, ShortListsKeepTheRemainingDefaults) {
   const unsigned values[] = {1, 0, 9};
   auto options = parse_user_values(values);
   ASSERT_TRUE(options.ok());
-  EXPECT_EQ(options.value(), (CodecOptions{codec::WaveletMethod::cdf53, 9, codec::CutoffLevel::low,
-                                           codec::EntropyCoder::automatic}));
+  EXPECT_EQ(options.value(), (WriterChoice{{codec::WaveletMethod::cdf53, 9, codec::CutoffLevel::low,
+                                            codec::EntropyCoder::automatic},
+                                           false}));
 }
 
 TEST(FilterParameters, RefusesEveryOutOfRangeValue) {
@@ -78,7 +82,7 @@ TEST(FilterParameters, RefusesEveryOutOfRangeValue) {
       {2, 5, "quorvane filter: scale 5 is not one of 6..12"},
       {2, 13, "quorvane filter: scale 13 is not one of 6..12"},
       {3, 3, "quorvane filter: cut-off 3 is not one of 0 (low), 1 (medium), 2 (high)"},
-      {4, 3, "quorvane filter: coder 3 is not one of 0 (deflate), 1 (arans), 2 (auto)"},
+      {4, 4, "quorvane filter: coder 4 is not one of 0 (deflate), 1 (arans), 2 (auto), 3 (bands)"},
       {5, 1, "quorvane filter: quality target kind 1 is not supported by this filter; give a scale instead"},
   };
   for (const Case& c : cases) {
@@ -101,6 +105,33 @@ TEST(FilterParameters, StoredValuesReadBack) {
   EXPECT_EQ(read.value().layout.element_size, 8u);
   EXPECT_TRUE(read.value().layout.big_endian);
   EXPECT_EQ(read.value().layout.chunk_samples, 4096u);
+}
+
+// Coder value 3 asks for coder 2; the values 0..2 keep their meaning.
+TEST(FilterParameters, CoderValueThreeSelectsTheBandCoder) {
+  const struct {
+    unsigned value;
+    codec::EntropyCoder coder;
+    bool bands;
+  } cases[] = {{0, codec::EntropyCoder::deflate, false},
+               {1, codec::EntropyCoder::arans, false},
+               {2, codec::EntropyCoder::automatic, false},
+               {3, codec::EntropyCoder::automatic, true}};
+  for (const auto& c : cases) {
+    const unsigned values[] = {1, 0, 9, 1, c.value};
+    auto choice = parse_user_values(values);
+    ASSERT_TRUE(choice.ok()) << c.value;
+    EXPECT_EQ(choice.value(), (WriterChoice{{codec::WaveletMethod::cdf53, 9, codec::CutoffLevel::medium, c.coder},
+                                            c.bands}));
+    FilterParameters parameters = parameters_for(4, false, 100, choice.value().options);
+    parameters.band_coder = choice.value().band_coder;
+    const auto stored = stored_values(parameters);
+    EXPECT_EQ(stored[QUORVANE_H5Z_INDEX_CODER], c.value);
+    auto read = parse_stored_values(stored);
+    ASSERT_TRUE(read.ok());
+    EXPECT_EQ(read.value().options, parameters.options);
+    EXPECT_EQ(read.value().band_coder, c.bands);
+  }
 }
 
 TEST(FilterParameters, RefusesDamagedStoredLists) {
@@ -172,6 +203,39 @@ TEST(ChunkCodec, OptionsReachTheStream) {
   auto stream = encode_chunk(to_bytes(signal, false), parameters_for(4, false, signal.size(), options));
   ASSERT_TRUE(stream.ok());
   EXPECT_EQ(stream.value(), codec::compress(signal, options).value());
+}
+
+// Coder 2 codes the reference stream's coefficients: coder id 2 in the
+// header, and the very samples the rANS stream of the same options decodes
+// to, NaN chunks (trailer) and all-NaN chunks (placeholder) included.
+TEST(ChunkCodec, BandCoderChunksDecodeToTheReferenceSamples) {
+  const CodecOptions options{codec::WaveletMethod::cdf53, 10, codec::CutoffLevel::medium,
+                             codec::EntropyCoder::automatic};
+  for (std::size_t n : {1u, 9u, 1000u, 4097u}) {
+    SCOPED_TRACE(n);
+    auto signal = test_signal(n);
+    FilterParameters parameters = parameters_for(4, false, n, options);
+    const auto reference_stream = encode_chunk(to_bytes(signal, false), parameters);
+    parameters.band_coder = true;
+    auto stream = encode_chunk(to_bytes(signal, false), parameters);
+    ASSERT_TRUE(stream.ok()) << stream.error().message;
+    EXPECT_EQ(stream.value(), codec::compress_with_band_coder(signal, options).value());
+    EXPECT_EQ(stream.value()[14], codec::kCoderBands);
+    std::vector<std::uint8_t> out(decoded_chunk_size(parameters.layout));
+    std::vector<std::uint8_t> reference(out.size());
+    ASSERT_TRUE(decode_chunk(stream.value(), parameters.layout, out).ok());
+    ASSERT_TRUE(decode_chunk(reference_stream.value(), parameters.layout, reference).ok());
+    EXPECT_EQ(out, reference);
+
+    signal[0] = std::numeric_limits<float>::quiet_NaN();
+    auto with_nan = encode_chunk(to_bytes(signal, false), parameters);
+    ASSERT_TRUE(with_nan.ok());
+    EXPECT_EQ(with_nan.value()[14], codec::kCoderBands);
+    ASSERT_TRUE(decode_chunk(with_nan.value(), parameters.layout, out).ok());
+    float first;
+    std::memcpy(&first, out.data(), 4);
+    EXPECT_TRUE(std::isnan(first));
+  }
 }
 
 TEST(ChunkCodec, RefusesFloat64BeyondTheFloat32Range) {
