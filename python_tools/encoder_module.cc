@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "quorvane/codec/band_payload.h"
 #include "quorvane/codec/target_encoder.h"
 
 namespace {
@@ -173,6 +174,43 @@ PyObject* encode_with_settings(PyObject*, PyObject* args, PyObject* kwargs) {
                                    static_cast<Py_ssize_t>(stream.size()));
 }
 
+// The reference pipeline with the payload coded by coder 2; the options are
+// the codec's numbers (method 0..3, scale 6..12, cut-off 0..2), checked by
+// the codec with its own messages.
+PyObject* compress_with_band_coder(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"samples", "method", "scale", "cutoff", nullptr};
+  PyObject* data = nullptr;
+  int method = 0, scale = 0, cutoff = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O$iii:compress_with_band_coder", const_cast<char**>(keywords),
+                                   &data, &method, &scale, &cutoff)) {
+    return nullptr;
+  }
+  if (method < 0 || method > 255 || scale < 0 || scale > 255 || cutoff < 0 || cutoff > 255) {
+    PyErr_SetString(PyExc_ValueError, "method, scale and cutoff must lie in 0..255");
+    return nullptr;
+  }
+  quorvane::codec::CodecOptions options;
+  options.method = static_cast<WaveletMethod>(method);
+  options.scale = static_cast<std::uint8_t>(scale);
+  options.cutoff = static_cast<quorvane::codec::CutoffLevel>(cutoff);
+  SampleBuffer buffer;
+  if (!buffer.acquire(data)) return nullptr;
+  std::optional<quorvane::codec::CodecResult<std::vector<std::uint8_t>>> result;
+  Py_BEGIN_ALLOW_THREADS
+  result.emplace(quorvane::codec::compress_with_band_coder(buffer.samples(), options));
+  Py_END_ALLOW_THREADS
+  if (!result->ok()) {
+    const quorvane::codec::QuorvaneError& error = result->error();
+    PyObject* type =
+        error.kind() == quorvane::codec::QuorvaneError::Kind::OutOfMemory ? PyExc_MemoryError : PyExc_ValueError;
+    PyErr_SetString(type, error.message().c_str());
+    return nullptr;
+  }
+  const std::vector<std::uint8_t>& stream = result->value();
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(stream.data()),
+                                   static_cast<Py_ssize_t>(stream.size()));
+}
+
 PyMethodDef kMethods[] = {
     {"encode_to_target", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(encode_to_target)),
      METH_VARARGS | METH_KEYWORDS,
@@ -184,6 +222,12 @@ PyMethodDef kMethods[] = {
      "encode_with_settings(samples, *, method, levels, scale, step, dead_zone, coder)\n"
      "--\n\n"
      "A stream written with exactly these settings."},
+    {"compress_with_band_coder",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compress_with_band_coder)),
+     METH_VARARGS | METH_KEYWORDS,
+     "compress_with_band_coder(samples, *, method, scale, cutoff)\n"
+     "--\n\n"
+     "The reference stream of these options with its payload coded by coder 2 (opt-in)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -34,7 +34,8 @@ from .containers import ARCHIVE_SUFFIX, STREAM_SUFFIX, Compressed, ContainerErro
 from .evaluation import evaluate, format_csv, format_table, grid
 from .header import HEADER_SIZE, StreamHeader
 from .options import (
-    ALL_CODERS, CODERS, CUTOFFS, METHODS, SCALES, CoderName, CutoffName, MethodName, check_coder, make_choice,
+    ALL_CODERS, BAND_CODER, CODERS, CUTOFFS, METHODS, SCALES, WRITABLE_CODERS, CoderName, CutoffName, MethodName, check_coder,
+    make_choice,
 )
 from .parallel import default_jobs, ordered_map
 from .progress import StageBar, progress
@@ -106,13 +107,16 @@ def _parse_scales(values: Optional[List[str]]) -> Optional[List[int]]:
     return chosen
 
 
-def _add_option_arguments(parser: argparse.ArgumentParser, many: bool) -> None:
+def _add_option_arguments(parser: argparse.ArgumentParser, many: bool,
+                          coders: Sequence[str] = ALL_CODERS) -> None:
     action = "append" if many else "store"
     suffix = " (repeat or comma-separate for several)" if many else ""
     parser.add_argument("--method", action=action, help=f"wavelet: {', '.join(METHODS)}{suffix}")
     parser.add_argument("--scale", action=action, help=f"quantiser scale {SCALES[0]}..{SCALES[-1]}{suffix}")
     parser.add_argument("--cutoff", action=action, help=f"dead-zone level: {', '.join(CUTOFFS)}{suffix}")
-    parser.add_argument("--coder", action=action, help=f"entropy coder: {', '.join(ALL_CODERS)}{suffix}")
+    opt_in = "; bands is coder 2, opt-in: smaller, but other readers of the format cannot read it" \
+        if "bands" in coders else ""
+    parser.add_argument("--coder", action=action, help=f"entropy coder: {', '.join(coders)}{suffix}{opt_in}")
 
 
 def _positive_float(text: str) -> float:
@@ -168,7 +172,7 @@ def build_parser() -> argparse.ArgumentParser:
                     "stream per channel with the file's metadata and checksums.")
     compress.add_argument("inputs", nargs="+", type=Path, metavar="INPUT")
     _add_output_arguments(compress)
-    _add_option_arguments(compress, many=False)
+    _add_option_arguments(compress, many=False, coders=WRITABLE_CODERS)
     compress.add_argument("--max-abs-error", type=_positive_float, metavar="E",
                           help="the smallest stream whose largest error is <= E (the target encoder; with "
                                "--scale or --cutoff, the reference encoder's options instead)")
@@ -439,13 +443,15 @@ def run_compress(args: argparse.Namespace) -> int:
     # A target without reference-encoder options goes to the target encoder,
     # whose streams are smaller at the same error.
     encoder_target = target and args.scale is None and args.cutoff is None
-    coders: Sequence[str] = TARGET_CODERS if encoder_target else ALL_CODERS
+    coders: Sequence[str] = TARGET_CODERS if encoder_target else WRITABLE_CODERS
     for value, allowed, kind in ((args.method, METHODS, "method"), (args.cutoff, CUTOFFS, "cutoff"),
                                  (args.coder, coders, "coder")):
         if value is not None:
             _split_list([value], allowed, kind)
     if target and not encoder_target and args.max_rmse is not None:
         raise UsageError("--max-rmse needs the target encoder: drop --scale and --cutoff")
+    if target and not encoder_target and args.coder == BAND_CODER:
+        raise UsageError("--coder bands with a target needs the target encoder: drop --scale and --cutoff")
     if encoder_target:
         compress_target = target_compressor(args.max_abs_error, args.min_psnr, args.max_rmse,
                                             methods=None if args.method is None else [args.method],

@@ -54,10 +54,10 @@ class SavedFile:
 
 def fixed_options(method: Optional[str] = None, scale: Optional[int] = None, cutoff: Optional[str] = None,
                   coder: Optional[str] = None) -> ChannelCompressor:
-    options = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder).to_quorvane()
+    choice = make_choice(method=method, scale=scale, cutoff=cutoff, coder=coder)
 
     def compress(samples: npt.NDArray[np.float32], index: int) -> Tuple[bytes, Optional[str]]:
-        return quorvane.compress_signal(samples, options), None
+        return choice.compress(samples), None
 
     return compress
 

@@ -63,7 +63,8 @@ PLUGIN_FILE = os.path.join(PLUGIN_PATH, _PLUGIN_NAME)
 _LAYOUT_VERSION = 1
 _METHOD_CODES = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
 _CUTOFF_CODES = {"low": 0, "medium": 1, "high": 2}
-_CODER_CODES = {"deflate": 0, "arans": 1, "auto": 2}
+# 3 asks for coder 2 ("bands"); filters older than it refuse such datasets.
+_CODER_CODES = {"deflate": 0, "arans": 1, "auto": 2, "bands": 3}
 
 
 def is_available() -> bool:
@@ -78,8 +79,9 @@ class QuorvaneFilter(Mapping[str, Union[int, Tuple[int, ...]]]):
 
     Parameters are those of `quorvane.QuorvCompressionOptions`: `method`
     ("cdf97", "cdf53", "db4", "sym4"), `scale` (6..12), `cutoff` ("low",
-    "medium", "high") and `coder` ("auto", "deflate", "arans"); None takes
-    the extension's default.
+    "medium", "high") and `coder` ("auto", "deflate", "arans", or the
+    opt-in "bands": coder 2, a smaller payload of the same samples that
+    only quorvane's decoder reads); None takes the extension's default.
     """
 
     filter_id = FILTER_ID

@@ -37,10 +37,13 @@ naming it work without importing this module first.
 """
 from __future__ import annotations
 
-from typing import Any, Dict, Optional
+from typing import Any, Dict, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
+
+import quorvane
+
 # numcodecs ships no type information.
 from numcodecs.abc import Codec  # type: ignore[import-untyped,unused-ignore]
 from numcodecs.compat import (  # type: ignore[import-untyped,unused-ignore]
@@ -48,7 +51,7 @@ from numcodecs.compat import (  # type: ignore[import-untyped,unused-ignore]
 )
 
 
-from .options import DEFAULT_CODER, check_method, make_choice
+from .options import BAND_CODER, DEFAULT_CODER, OptionChoice, check_method, make_choice
 from .streams import ChunkLengthError, decode_signal, encode_signal
 from .target import _check_bound, check_target_coder, encode_chunk_to_target
 
@@ -58,7 +61,9 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
 
     Parameters are those of `quorvane.QuorvCompressionOptions`: `method`
     ("cdf97", "cdf53", "db4", "sym4"), `scale` (6..12), `cutoff` ("low",
-    "medium", "high") and `coder` ("auto", "deflate", "arans"). With
+    "medium", "high") and `coder` ("auto", "deflate", "arans", or the
+    opt-in "bands": coder 2, a smaller payload of the same samples that
+    only quorvane reads, never written unless named here). With
     `checksum=True` every chunk carries the trailer and so a CRC-32 (16
     bytes a chunk; the way to checksum float32 chunks in Zarr format 2).
 
@@ -91,7 +96,9 @@ class Quorvane(Codec):  # type: ignore[misc,unused-ignore]
             # In the configuration only when on, so existing metadata is unchanged.
             self.checksum = True
         self._checksum = checksum
-        self._options = choice.to_quorvane()
+        # Kept as the choice: coder "bands" is written by the tools, not by compress_signal.
+        self._options: Union[OptionChoice, quorvane.QuorvCompressionOptions] = (
+            choice if choice.coder == BAND_CODER else choice.to_quorvane())
 
     def _init_target(self, method: Optional[str], scale: Optional[int], cutoff: Optional[str], coder: str,
                      checksum: bool, max_abs_error: Optional[float], min_psnr: Optional[float],

@@ -11,11 +11,14 @@ import inspect
 from dataclasses import dataclass
 from typing import Any, Dict, Literal, Optional, Sequence, Tuple, cast
 
+import numpy as np
+import numpy.typing as npt
+
 import quorvane
 
 MethodName = Literal["cdf97", "cdf53", "db4", "sym4"]
 CutoffName = Literal["low", "medium", "high"]
-CoderName = Literal["auto", "deflate", "arans"]
+CoderName = Literal["auto", "deflate", "arans", "bands"]
 
 METHODS: Tuple[MethodName, ...] = ("cdf97", "cdf53", "db4", "sym4")
 CUTOFFS: Tuple[CutoffName, ...] = ("low", "medium", "high")
@@ -23,6 +26,12 @@ CUTOFFS: Tuple[CutoffName, ...] = ("low", "medium", "high")
 # streams, so searches and tables try only the two real coders.
 CODERS: Tuple[CoderName, ...] = ("arans", "deflate")
 ALL_CODERS: Tuple[CoderName, ...] = ("auto", "deflate", "arans")
+# Coder id 2, the band coder: same samples as "arans", a smaller payload, but
+# opt-in: other implementations of the format cannot read its streams, so
+# nothing writes it unless asked for by this name (and `quorvane` itself,
+# `QuorvCompressionOptions` included, never does).
+BAND_CODER: CoderName = "bands"
+WRITABLE_CODERS: Tuple[CoderName, ...] = (*ALL_CODERS, BAND_CODER)
 SCALES: Tuple[int, ...] = tuple(range(6, 13))
 
 
@@ -64,15 +73,36 @@ class OptionChoice:
         check_coder(self.coder)
 
     def to_quorvane(self) -> quorvane.QuorvCompressionOptions:
+        if self.coder == BAND_CODER:
+            raise ValueError("coder 'bands' is written by OptionChoice.compress (quorvane_tools), "
+                             "not by quorvane.compress_signal")
         return quorvane.QuorvCompressionOptions(
             method=self.method, scale=self.scale, cutoff=self.cutoff, coder=self.coder
         )
+
+    def compress(self, samples: npt.NDArray[np.float32]) -> bytes:
+        """The stream of 1-D float32 samples with these options: what
+        `quorvane.compress_signal` writes, or for coder "bands" the same
+        header and quantised coefficients with the payload coded by coder 2."""
+        if self.coder != BAND_CODER:
+            stream: bytes = quorvane.compress_signal(samples, self.to_quorvane())
+            return stream
+        from . import _encoder  # compiled; imported here so the rest of the package needs NumPy only
+
+        return _encoder.compress_with_band_coder(
+            np.ascontiguousarray(samples, dtype=np.float32), method=_METHOD_IDS[self.method], scale=self.scale,
+            cutoff=_CUTOFF_IDS[self.cutoff])
 
     def as_dict(self) -> Dict[str, Any]:
         return {"method": self.method, "scale": self.scale, "cutoff": self.cutoff, "coder": self.coder}
 
     def describe(self) -> str:
         return f"method={self.method} scale={self.scale} cutoff={self.cutoff} coder={self.coder}"
+
+
+# The codec's numbers for the options, as the stream header and CodecOptions hold them.
+_METHOD_IDS: Dict[str, int] = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
+_CUTOFF_IDS: Dict[str, int] = {"low": 0, "medium": 1, "high": 2}
 
 
 def _one_of(kind: str, value: object, allowed: Sequence[str]) -> str:
@@ -91,7 +121,7 @@ def check_cutoff(value: object) -> CutoffName:
 
 
 def check_coder(value: object) -> CoderName:
-    return cast(CoderName, _one_of("coder", value, ALL_CODERS))
+    return cast(CoderName, _one_of("coder", value, WRITABLE_CODERS))
 
 
 def check_scale(value: object) -> int:

@@ -20,6 +20,7 @@ import numpy.typing as npt
 import quorvane
 
 from .header import parse_header
+from .options import OptionChoice
 from .trailer import NonFiniteRuns, Trailer, TrailerError, apply_runs, build_trailer, find_non_finite, read_trailer
 
 FLOAT32_MAX = float(np.finfo(np.float32).max)
@@ -105,11 +106,16 @@ def finish_chunk(stream: bytes, prepared: PreparedSignal, *, always_trailer: boo
     return stream + build_trailer(stream, prepared.dtype, prepared.runs)
 
 
-def encode_signal(samples: Samples, options: Optional[quorvane.QuorvCompressionOptions] = None, *,
+def encode_signal(samples: Samples, options: Union[quorvane.QuorvCompressionOptions, OptionChoice, None] = None, *,
                   always_trailer: bool = False) -> bytes:
-    """Stream and trailer of a 1-D, contiguous, native float32/float64 array."""
+    """Stream and trailer of a 1-D, contiguous, native float32/float64 array.
+    An `OptionChoice` may name the opt-in coder "bands"."""
     prepared = prepare_signal(samples)
-    stream: bytes = quorvane.compress_signal(prepared.codec_samples(), options)
+    stream: bytes
+    if isinstance(options, OptionChoice):
+        stream = options.compress(prepared.codec_samples())
+    else:
+        stream = quorvane.compress_signal(prepared.codec_samples(), options)
     return finish_chunk(stream, prepared, always_trailer=always_trailer)
 
 

@@ -77,7 +77,26 @@ def test_options_reach_the_stream_and_the_file(tmp_path, options, opts):
         np.testing.assert_array_equal(restored[row], codec_chunk(data[row], np.float32, choice))
 
 
+def test_coder_value_3_writes_coder_2_chunks_of_the_reference_samples(tmp_path):
+    assert hdf5_filter.filter(scale=10, coder="bands")["compression_opts"] == (1, 1, 10, 0, 3)
+    data = recording((2, 3000)).astype(np.float32)
+    data[1, 17] = np.nan
+    path = tmp_path / "b.h5"
+    _create(path, "x", data, (1, 3000), scale=10, coder="bands")
+    with h5py.File(path, "r") as f:
+        restored = f["x"][...]
+        assert f["x"].id.get_create_plist().get_filter(0)[2] == (1, 1, 10, 0, 3, 0, 0, 4, 0, 3000)
+        chunks = [bytes(f["x"].id.read_direct_chunk((row, 0))[1]) for row in range(2)]
+        assert hdf5_filter.check(f["x"]) == []
+    assert [chunk[14] for chunk in chunks] == [2, 2]
+    reference = quorvane.QuorvCompressionOptions(scale=10)
+    np.testing.assert_array_equal(restored[0], codec_chunk(data[0], np.float32, reference))
+    assert np.isnan(restored[1, 17])
+
+
 def test_filter_arguments_are_checked_before_any_file_is_touched():
+    with pytest.raises(ValueError, match="unknown coder 'zstd', expected one of .*'bands'"):
+        hdf5_filter.filter(coder="zstd")
     with pytest.raises(ValueError, match="unknown method 'haar'"):
         hdf5_filter.filter(method="haar")
     with pytest.raises(ValueError, match="scale must lie in 6..12, got 13"):
