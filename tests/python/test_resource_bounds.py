@@ -208,6 +208,23 @@ def test_band_payload_of_zeros_costs_what_its_samples_need(tmp_path):
     assert report["peak_extra"] < 4 * MIB + 24 * 4 * sample_count, report
 
 
+def test_band_payload_larger_than_the_header_needs(tmp_path):
+    # Unlike the rANS framing, coder 2 decodes only the values the header's
+    # bands need, then refuses a payload that goes on: a valid payload of
+    # 2^22 values behind a 1000-sample header costs what 1000 samples do.
+    values = 2**22
+    template = header(coder=2, levels=3, sample_count=1000)
+    length, details = values, 0
+    for _ in range(3):
+        details += length // 2
+        length -= length // 2
+    payload = zero_band_payload(length, details)
+    report = measure(tmp_path, "bands-oversized-payload", with_payload(template, payload))
+    assert report["outcome"] == ("ValueError: Can't decompress data, reason: "
+                                 "Inconsistent or oversized length in stream"), report
+    assert report["peak_extra"] < 2 * MIB, report
+
+
 def test_invalid_deflate_payload_costs_no_more_than_its_first_buffer(tmp_path):
     # 16 MiB of noise behind a header that could use 4 GiB: the inflate
     # buffer starts at 64 KiB whatever the payload's size and grows only as
