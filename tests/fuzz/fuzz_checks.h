@@ -20,6 +20,7 @@
 #include "quantizer.h"
 #include "quorvane/arans/arans.h"
 #include "quorvane/arans/band_coder.h"
+#include "quorvane/codec/band_payload.h"
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
 #include "raw_deflate.h"
@@ -276,6 +277,15 @@ inline std::string check_round_trip(Bytes input) {
   const std::vector<float>& y = decoded.value();
   if (y.size() != x.size()) {
     return "round trip returned " + std::to_string(y.size()) + " of " + std::to_string(x.size()) + " samples";
+  }
+  // Coder 2 codes the same coefficients: the same samples, bit for bit.
+  auto bands = codec::compress_with_band_coder(x, c.options);
+  if (!bands.ok()) return "compress_with_band_coder refused what compress took: " + bands.error().message();
+  auto bands_decoded = codec::decompress(bands.value());
+  if (!bands_decoded.ok()) return "decompress refused a fresh coder-2 stream: " + bands_decoded.error().message();
+  if (bands_decoded.value().size() != y.size() ||
+      std::memcmp(bands_decoded.value().data(), y.data(), 4 * y.size()) != 0) {
+    return "the coder-2 stream decodes to other samples than the reference stream";
   }
   if (has_saturated_coefficient(stream.value())) return "";
 
