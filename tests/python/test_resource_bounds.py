@@ -210,16 +210,17 @@ def test_band_payload_of_zeros_costs_what_its_samples_need(tmp_path):
 
 def test_band_payload_larger_than_the_header_needs(tmp_path):
     # Unlike the rANS framing, coder 2 decodes only the values the header's
-    # bands need, then refuses a payload that goes on: a valid payload of
-    # 2^22 values behind a 1000-sample header costs what 1000 samples do.
-    values = 2**22
+    # bands need, then refuses a payload that goes on: 4 MiB whose first
+    # bytes code the 1000 samples of the header cost what those samples do.
     template = header(coder=2, levels=3, sample_count=1000)
-    length, details = values, 0
+    length, details = 1000, 0
     for _ in range(3):
         details += length // 2
         length -= length // 2
-    payload = zero_band_payload(length, details)
-    report = measure(tmp_path, "bands-oversized-payload", with_payload(template, payload))
+    exact = with_payload(template, zero_band_payload(length, details))
+    assert measure(tmp_path, "bands-exact-payload", exact)["outcome"] == "samples: 1000"
+    report = measure(tmp_path, "bands-oversized-payload", with_payload(template, zero_band_payload(
+        length, details) + bytes([0x55]) * (4 * MIB)))
     assert report["outcome"] == ("ValueError: Can't decompress data, reason: "
                                  "Inconsistent or oversized length in stream"), report
     assert report["peak_extra"] < 2 * MIB, report
