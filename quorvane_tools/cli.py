@@ -34,8 +34,8 @@ from .containers import ARCHIVE_SUFFIX, STREAM_SUFFIX, Compressed, ContainerErro
 from .evaluation import evaluate, format_csv, format_table, grid
 from .header import HEADER_SIZE, StreamHeader
 from .options import (
-    ALL_CODERS, BAND_CODER, CODERS, CUTOFFS, METHODS, SCALES, WRITABLE_CODERS, CoderName, CutoffName, MethodName, check_coder,
-    make_choice,
+    ALL_CODERS, BAND_CODER, CODERS, CUTOFFS, METHODS, SCALES, WRITABLE_CODERS, CoderName, CutoffName, MethodName,
+    check_coder, make_choice,
 )
 from .parallel import default_jobs, ordered_map
 from .progress import StageBar, progress
@@ -115,7 +115,7 @@ def _add_option_arguments(parser: argparse.ArgumentParser, many: bool,
     parser.add_argument("--scale", action=action, help=f"quantiser scale {SCALES[0]}..{SCALES[-1]}{suffix}")
     parser.add_argument("--cutoff", action=action, help=f"dead-zone level: {', '.join(CUTOFFS)}{suffix}")
     opt_in = "; bands is coder 2, opt-in: smaller, but other readers of the format cannot read it" \
-        if "bands" in coders else ""
+        if BAND_CODER in coders else ""
     parser.add_argument("--coder", action=action, help=f"entropy coder: {', '.join(coders)}{suffix}{opt_in}")
 
 

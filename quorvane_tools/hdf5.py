@@ -27,7 +27,7 @@ import os
 from collections.abc import Mapping
 from typing import Any, Dict, Iterator, List, Optional, Tuple, Union
 
-from .options import make_choice
+from .options import CUTOFF_IDS, METHOD_IDS, make_choice
 
 __all__ = ["FILTER_ID", "PLUGIN_PATH", "QuorvaneFilter", "check", "filter", "is_available", "register"]
 
@@ -61,8 +61,6 @@ PLUGIN_FILE = os.path.join(PLUGIN_PATH, _PLUGIN_NAME)
 # The filter's parameter layout: a version, then the options as the codec
 # numbers them; the plugin appends what the dataset implies.
 _LAYOUT_VERSION = 1
-_METHOD_CODES = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
-_CUTOFF_CODES = {"low": 0, "medium": 1, "high": 2}
 # 3 asks for coder 2 ("bands"); filters older than it refuse such datasets.
 _CODER_CODES = {"deflate": 0, "arans": 1, "auto": 2, "bands": 3}
 
@@ -92,9 +90,9 @@ class QuorvaneFilter(Mapping[str, Union[int, Tuple[int, ...]]]):
         self.choice = choice
         self.filter_options: Tuple[int, ...] = (
             _LAYOUT_VERSION,
-            _METHOD_CODES[choice.method],
+            METHOD_IDS[choice.method],
             choice.scale,
-            _CUTOFF_CODES[choice.cutoff],
+            CUTOFF_IDS[choice.cutoff],
             _CODER_CODES[choice.coder],
         )
 

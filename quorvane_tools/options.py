@@ -90,8 +90,8 @@ class OptionChoice:
         from . import _encoder  # compiled; imported here so the rest of the package needs NumPy only
 
         return _encoder.compress_with_band_coder(
-            np.ascontiguousarray(samples, dtype=np.float32), method=_METHOD_IDS[self.method], scale=self.scale,
-            cutoff=_CUTOFF_IDS[self.cutoff])
+            np.ascontiguousarray(samples, dtype=np.float32), method=METHOD_IDS[self.method], scale=self.scale,
+            cutoff=CUTOFF_IDS[self.cutoff])
 
     def as_dict(self) -> Dict[str, Any]:
         return {"method": self.method, "scale": self.scale, "cutoff": self.cutoff, "coder": self.coder}
@@ -100,9 +100,10 @@ class OptionChoice:
         return f"method={self.method} scale={self.scale} cutoff={self.cutoff} coder={self.coder}"
 
 
-# The codec's numbers for the options, as the stream header and CodecOptions hold them.
-_METHOD_IDS: Dict[str, int] = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
-_CUTOFF_IDS: Dict[str, int] = {"low": 0, "medium": 1, "high": 2}
+# The codec's numbers for the options, as CodecOptions (and the stream
+# header, for methods) hold them.
+METHOD_IDS: Dict[str, int] = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
+CUTOFF_IDS: Dict[str, int] = {"low": 0, "medium": 1, "high": 2}
 
 
 def _one_of(kind: str, value: object, allowed: Sequence[str]) -> str:
