@@ -450,8 +450,6 @@ def run_compress(args: argparse.Namespace) -> int:
             _split_list([value], allowed, kind)
     if target and not encoder_target and args.max_rmse is not None:
         raise UsageError("--max-rmse needs the target encoder: drop --scale and --cutoff")
-    if target and not encoder_target and args.coder == BAND_CODER:
-        raise UsageError("--coder bands with a target needs the target encoder: drop --scale and --cutoff")
     if encoder_target:
         compress_target = target_compressor(args.max_abs_error, args.min_psnr, args.max_rmse,
                                             methods=None if args.method is None else [args.method],

@@ -117,7 +117,8 @@ def choose_options(
 
     Scales are searched by bisection per method and cut-off; `exhaustive`
     tries every combination instead. `coders` defaults to the rANS coder
-    alone: DEFLATE is tried only when asked for. Ties in size go to the
+    alone: DEFLATE, and the opt-in coder 2 ("bands"), are tried only when
+    asked for. Ties in size go to the
     smaller RMSE. Raises TargetNotMet (a ValueError) naming the closest
     candidate when nothing qualifies.
     """
@@ -148,7 +149,7 @@ def choose_options(
         streams: List[Tuple[bytes, OptionChoice]] = []
         for coder in coder_list:
             choice = OptionChoice(method=method, scale=scale, cutoff=cutoff, coder=coder)
-            streams.append((quorvane.compress_signal(signal, choice.to_quorvane()), choice))
+            streams.append((choice.compress(signal), choice))
             candidates += 1
         metrics = error_metrics(signal, quorvane.decompress_signal(streams[0][0]))
         if not target.met_by(metrics):

@@ -215,8 +215,7 @@ def test_cli_writes_coder_1_unless_asked(tmp_path, capsys):
 
 @pytest.mark.parametrize("extra,message", [
     (["--coder", "band"], "unknown coder 'band'; choose from auto, deflate, arans, bands"),
-    (["--coder", "bands", "--max-abs-error", "0.01", "--scale", "9"],
-     "--coder bands with a target needs the target encoder: drop --scale and --cutoff"),
+    (["--coder", "bands", "--scale", "5"], "scale 5 is outside 6..12"),
 ])
 def test_cli_usage_errors_for_coders(tmp_path, capsys, extra, message):
     np.save(tmp_path / "ecg.npy", ECG[:100])
@@ -225,11 +224,13 @@ def test_cli_usage_errors_for_coders(tmp_path, capsys, extra, message):
     assert not (tmp_path / "ecg.qrvz").exists()
 
 
-def test_cli_target_encoder_with_coder_2(tmp_path, capsys):
+@pytest.mark.parametrize("encoder", [[], ["--cutoff", "low"]])  # the target encoder, the reference search
+def test_cli_targets_with_coder_2(tmp_path, capsys, encoder):
     np.save(tmp_path / "ecg.npy", ECG)
     code, out, err = run(capsys, "compress", tmp_path / "ecg.npy", "-o", tmp_path / "t.qrv", "--max-abs-error",
-                         "0.01", "--coder", "bands")
+                         "0.01", "--coder", "bands", *encoder)
     assert code == 0, err
+    assert ("target encoder" in out) == (not encoder)
     stream = (tmp_path / "t.qrv").read_bytes()
     assert parse_header(stream).coder == 2
     assert np.max(np.abs(quorvane.decompress_signal(stream).astype(np.float64) - ECG.astype(np.float32))) <= 0.01
