@@ -32,6 +32,8 @@ CASES: Dict[str, str] = {
     "huge-count-bands": "2^31 - 1 samples, 10 levels, coder-2 payload of the initial state alone",
     "huge-count-bands-one-word": "2^31 - 1 samples, 10 levels, coder-2 payload of the highest state and one word",
     "bands-zeros": "coder-2 payload of 2^20 zero coefficients behind a 2^20-sample header",
+    "bands-exact-payload": "coder-2 payload coding exactly the 1000 samples of its header",
+    "bands-oversized-payload": "the same payload followed by 4 MiB",
 }
 
 
