@@ -77,23 +77,26 @@ inline void store_le16(std::uint8_t* to, std::uint32_t value) {
 }
 
 // x div f for a 32-bit x without a hardware division, which would sit on the
-// coder's serial chain: floor(2x * ceil(2^63 / f) / 2^64). The product
-// overshoots x / f by less than x / 2^63 < 2^-31, and the fraction of x / f
+// coder's serial chain: floor(x * ceil(2^64 / f) / 2^64). The product
+// overshoots x / f by less than x / 2^64 < 2^-32, and the fraction of x / f
 // is at most 1 - 1/f with f < 4096, so the floor is the exact quotient for
-// every f from 1 to 4095.
+// every f from 2 to 4095. The encoder's frequencies lie within 15..4081
+// (probabilities reachable from 2048), so 1, whose reciprocal needs 65 bits,
+// never occurs; its entry is 0.
 __extension__ typedef unsigned __int128 WideProduct;
 
 inline constexpr std::array<std::uint64_t, kProbabilityTotal> kFrequencyReciprocals = [] {
   std::array<std::uint64_t, kProbabilityTotal> table{};
-  for (std::uint64_t f = 1; f < kProbabilityTotal; ++f) {
-    table[f] = ((std::uint64_t{1} << 63) + f - 1) / f;
+  for (std::uint64_t f = 2; f < kProbabilityTotal; ++f) {
+    // ceil(2^64 / f) = floor((2^64 - 1) / f) + 1 for every f that does not divide 2^64,
+    // and 2^64 / f exactly for the powers of two.
+    table[f] = (f & (f - 1)) == 0 ? (std::uint64_t{1} << 63) / (f >> 1) : ~std::uint64_t{0} / f + 1;
   }
   return table;
 }();
 
 inline std::uint32_t divide_by_frequency(std::uint32_t x, std::uint32_t frequency) {
-  const WideProduct product =
-      static_cast<WideProduct>(std::uint64_t{x} << 1) * kFrequencyReciprocals[frequency];
+  const WideProduct product = static_cast<WideProduct>(std::uint64_t{x}) * kFrequencyReciprocals[frequency];
   return static_cast<std::uint32_t>(product >> 64);
 }
 
