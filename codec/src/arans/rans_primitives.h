@@ -25,7 +25,7 @@ namespace quorvane::arans {
 // Written with a mask rather than a condition, which compilers turn into a
 // branch: that branch is a little faster on very compressible planes but
 // far slower on noisy ones, where the bits are close to random.
-inline std::uint32_t adapted_probability(std::uint32_t p, std::uint32_t bit) {
+constexpr std::uint32_t adapted_probability(std::uint32_t p, std::uint32_t bit) {
   const std::uint32_t one_mask = 0u - bit;
   return p + (((kProbabilityTotal - p) >> 4) & ~one_mask) - ((p >> 4) & one_mask);
 }
