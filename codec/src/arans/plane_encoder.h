@@ -94,18 +94,6 @@ inline std::uint64_t load_group(const std::uint8_t* from) {
   return group;  // bits 48 to 63 belong to the next group; no decision reads them
 }
 
-// adapted_probability(p, bit) at index bit * 4096 + p: one load in the
-// model pass in place of the arithmetic, which is most of its instructions.
-inline constexpr std::array<std::uint16_t, 2 * kProbabilityTotal> kAdaptedProbabilities = [] {
-  std::array<std::uint16_t, 2 * kProbabilityTotal> table{};
-  for (std::uint32_t bit = 0; bit < 2; ++bit) {
-    for (std::uint32_t p = 0; p < kProbabilityTotal; ++p) {
-      table[bit * kProbabilityTotal + p] = static_cast<std::uint16_t>(adapted_probability(p, bit));
-    }
-  }
-  return table;
-}();
-
 // Room below the front for one byte's eight decisions of one plane: a word
 // each at most, plus the two bytes every step may store without keeping.
 inline constexpr std::size_t kRoomPerByte = 8 * 2 + 2;

@@ -30,6 +30,18 @@ constexpr std::uint32_t adapted_probability(std::uint32_t p, std::uint32_t bit) 
   return p + (((kProbabilityTotal - p) >> 4) & ~one_mask) - ((p >> 4) & one_mask);
 }
 
+// adapted_probability(p, bit) at index bit * 4096 + p: one load in place of
+// the arithmetic, which was most of the encoder's model pass.
+inline constexpr std::array<std::uint16_t, 2 * kProbabilityTotal> kAdaptedProbabilities = [] {
+  std::array<std::uint16_t, 2 * kProbabilityTotal> table{};
+  for (std::uint32_t bit = 0; bit < 2; ++bit) {
+    for (std::uint32_t p = 0; p < kProbabilityTotal; ++p) {
+      table[bit * kProbabilityTotal + p] = static_cast<std::uint16_t>(adapted_probability(p, bit));
+    }
+  }
+  return table;
+}();
+
 // `if_one` when bit is 1, else `if_zero`, without a branch.
 inline std::uint32_t select_by_bit(std::uint32_t bit, std::uint32_t if_one, std::uint32_t if_zero) {
   const std::uint32_t one_mask = 0u - bit;
