@@ -1,17 +1,18 @@
 // The plane encoder, for one plane or for two planes coded side by side.
 //
 // rANS codes in reverse, so a forward model pass records every decision
-// compactly (the probability before its update, in 12 bits; the bit is read
-// again from the source) and a backward pass codes them. With two planes both passes handle the planes in one loop:
-// their models and their rANS states are independent chains the processor
-// can run at the same time. The planes are read in place with a stride, so
+// compactly (its frequency, in 12 bits; the bit is read again from the
+// source) and a backward pass codes them. With two planes both passes
+// handle the planes in one loop: their models and their rANS states are
+// independent chains the processor can run at the same time. The planes are read in place with a stride, so
 // the two planes of a stream need no split copy.
 //
 // Cost on coefficient payloads of speech and ECG (tests/bench/arans_bench,
 // a 2-core Xeon at 2.6 GHz): about 6.6-7.1 cycles per binary decision for a
 // stream at 10^6 samples, 8-8.7 at 10^7, where the page faults of 240 MB of
 // fresh decisions add the rest (8.5-9 and 10-10.6 before the model pass took
-// its updates from a table and the decisions shrank to 12 bits); the coding pass is
+// its updates and frequencies from a table and the decisions shrank to 12
+// bits); the coding pass is
 // bound by the chain of one state (renormalisation, reciprocal product,
 // multiply, add), which is why the two planes share its loop. The
 // straightforward two-pass coder of one plane at a time took 12-14.
@@ -95,6 +96,21 @@ inline std::uint64_t load_group(const std::uint8_t* from) {
   return group;  // bits 48 to 63 belong to the next group; no decision reads them
 }
 
+// One model step of the encoder for index bit * 4096 + p: the updated
+// probability in the low 16 bits and the decision's frequency (p for a 0
+// bit, 4096 - p for a 1) in the high 16, so that one load serves the model
+// and the coding pass needs no arithmetic to find the interval.
+inline constexpr std::array<std::uint32_t, 2 * kProbabilityTotal> kModelSteps = [] {
+  std::array<std::uint32_t, 2 * kProbabilityTotal> table{};
+  for (std::uint32_t bit = 0; bit < 2; ++bit) {
+    for (std::uint32_t p = 0; p < kProbabilityTotal; ++p) {
+      const std::uint32_t frequency = bit == 0 ? p : kProbabilityTotal - p;
+      table[bit * kProbabilityTotal + p] = adapted_probability(p, bit) | (frequency << 16);
+    }
+  }
+  return table;
+}();
+
 // Room below the front for one byte's eight decisions of one plane: a word
 // each at most, plus the two bytes every step may store without keeping.
 inline constexpr std::size_t kRoomPerByte = 8 * 2 + 2;
@@ -111,8 +127,8 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
   }(std::make_index_sequence<Planes>{});
   if (count == 0) return coded;
 
-  // Model pass, forward. Only the probabilities before their updates are
-  // kept, 12 bits each: the bits are read again from the source when coding.
+  // Model pass, forward. Only the decisions' frequencies are kept, 12 bits
+  // each: the bits are read again from the source when coding.
   // The eight decisions of byte k of plane j take the 12 bytes from
   // (k * Planes + j) * 12 on, four decisions to each 48-bit group.
   auto decisions = std::make_unique_for_overwrite<std::uint8_t[]>(count * kDecisionBytesPerByte * Planes +
@@ -145,8 +161,9 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
             // The bit in place 12 of the index into the update table.
             const std::uint32_t bit_at_12 = ((byte << (5 + b)) & 0x1000u);
             const std::uint32_t p = tree[node];
-            group |= std::uint64_t{p} << (12 * i);
-            tree[node] = kAdaptedProbabilities[bit_at_12 | p];
+            const std::uint32_t step = kModelSteps[bit_at_12 | p];
+            group |= std::uint64_t{step >> 16} << (12 * i);
+            tree[node] = static_cast<std::uint16_t>(step);
           }
           store_group(d + 6 * half, group);
         }
@@ -195,9 +212,10 @@ std::array<BackwardBuffer, Planes> encode_planes(const std::array<const std::uin
       for (std::size_t j = 0; j < Planes; ++j) {
         const unsigned i = b - 1;
         const std::uint64_t group = i < 4 ? low_group[j] : high_group[j];
-        const auto p = static_cast<std::uint32_t>(group >> (12 * (i % 4))) & 0x0FFFu;
-        const std::uint32_t bit = (byte[j] >> (7 - i)) & 1u;
-        encode_step(x[j], front[j], interval_of(p, bit));
+        const auto frequency = static_cast<std::uint32_t>(group >> (12 * (i % 4))) & 0x0FFFu;
+        const std::uint32_t one_mask = 0u - ((byte[j] >> (7 - i)) & 1u);
+        // A 1 bit's interval starts at p = 4096 - its frequency; a 0 bit's at 0.
+        encode_step(x[j], front[j], Interval{frequency, (kProbabilityTotal - frequency) & one_mask});
       }
     }
   }

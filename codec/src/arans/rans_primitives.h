@@ -31,7 +31,7 @@ constexpr std::uint32_t adapted_probability(std::uint32_t p, std::uint32_t bit) 
 }
 
 // adapted_probability(p, bit) at index bit * 4096 + p: one load in place of
-// the arithmetic, which was most of the encoder's model pass.
+// the arithmetic in the decoder (the encoder's model pass has its own table).
 inline constexpr std::array<std::uint16_t, 2 * kProbabilityTotal> kAdaptedProbabilities = [] {
   std::array<std::uint16_t, 2 * kProbabilityTotal> table{};
   for (std::uint32_t bit = 0; bit < 2; ++bit) {
@@ -71,11 +71,6 @@ struct Interval {
   std::uint32_t frequency;
   std::uint32_t start;
 };
-
-inline Interval interval_of(std::uint32_t p, std::uint32_t bit) {
-  const std::uint32_t one_mask = 0u - bit;
-  return {p + (one_mask & (kProbabilityTotal - 2 * p)), p & one_mask};
-}
 
 // The low 16 bits of `value` at `to`, least significant byte first.
 inline void store_le16(std::uint8_t* to, std::uint32_t value) {
