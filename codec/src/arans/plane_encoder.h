@@ -8,8 +8,8 @@
 // the two planes of a stream need no split copy.
 //
 // Cost on coefficient payloads of speech and ECG (tests/bench/arans_bench,
-// a 2-core Xeon at 2.6 GHz): about 6.6-7.1 cycles per binary decision for a
-// stream at 10^6 samples, 8-8.7 at 10^7, where the page faults of 240 MB of
+// a 2-core Xeon at 2.6 GHz): about 6.2-6.9 cycles per binary decision for a
+// stream at 10^6 samples, 7.6-8.4 at 10^7, where the page faults of 240 MB of
 // fresh decisions add the rest (8.5-9 and 10-10.6 before the model pass took
 // its updates and frequencies from a table and the decisions shrank to 12
 // bits); the coding pass is
