@@ -208,3 +208,15 @@ test-aarch64: deps-aarch64
 	cmake --build $(AARCH64_BUILD) -j$(JOBS)
 	ctest --test-dir $(AARCH64_BUILD) -j$(JOBS) --output-on-failure \
 	  -E 'InstalledPackage|DeathTest|Thread'
+
+# test-portable (not part of test): the C++ suite built so that the portable
+# per-sample and transform kernels run even where AVX2/FMA is present, so
+# the golden streams and round trips check them on this CPU too (their
+# std::fma is a libm call there). About as long as test-cpp.
+PORTABLE_BUILD := build-portable
+
+.PHONY: test-portable
+test-portable: deps
+	cmake -S . -B $(PORTABLE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_PORTABLE_KERNELS=ON
+	cmake --build $(PORTABLE_BUILD) -j$(JOBS)
+	ctest --test-dir $(PORTABLE_BUILD) -j$(JOBS) --output-on-failure -E '^InstalledPackage\.'

@@ -146,8 +146,7 @@ CodecResult<std::vector<std::uint8_t>> compress_checked(std::span<const float> s
   } else {
     // `auto` makes no trial of both coders: it is the rANS coder.
     coder_id = kCoderArans;
-    const std::vector<std::uint8_t> payload = arans::encode_stream(coefficients);
-    stream.insert(stream.end(), payload.begin(), payload.end());
+    arans::append_stream(coefficients, stream);
   }
 
   QUORVANE_TRY(const std::uint32_t payload_len, payload_length_field(stream.size() - HEADER_SIZE));

@@ -22,6 +22,7 @@ constexpr int kMemLevel = 8;
 // zlib counts in 32-bit units; longer buffers are fed in pieces.
 constexpr std::size_t kMaxChunk = UINT_MAX;
 constexpr std::size_t kInitialOutput = std::size_t{64} << 10;
+constexpr std::size_t kDeflateChunk = std::size_t{256} << 10;
 
 }  // namespace
 
@@ -33,23 +34,28 @@ Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector
   if (init == Z_MEM_ERROR) throw std::bad_alloc();
   if (init != Z_OK) return Err{std::string("corrupt deflate stream")};
   const std::size_t start = out.size();
-  // deflateBound is enough for one finishing pass; growing stays possible.
-  out.resize(start + deflateBound(&stream, static_cast<uLong>(input.size())));
-  std::size_t written = start;
+  // zlib writes into a small buffer that stays in cache and is appended from
+  // there, so `out` is never zero-filled ahead of the bytes. deflateBound is
+  // enough for one finishing pass: reserving it spares the regrowth copies
+  // and touches no page until written.
+  try {
+    out.reserve(start + deflateBound(&stream, static_cast<uLong>(input.size())));
+  } catch (...) {
+    deflateEnd(&stream);
+    throw;
+  }
+  const auto chunk = std::make_unique_for_overwrite<std::uint8_t[]>(kDeflateChunk);
   std::size_t consumed = 0;
   int status = Z_OK;
   while (status != Z_STREAM_END) {
-    if (written == out.size()) out.resize(out.size() + out.size() / 2 + 64);
     const std::size_t in_chunk = std::min(input.size() - consumed, kMaxChunk);
-    const std::size_t out_chunk = std::min(out.size() - written, kMaxChunk);
     stream.next_in = const_cast<Bytef*>(input.data() + consumed);
     stream.avail_in = static_cast<uInt>(in_chunk);
-    stream.next_out = out.data() + written;
-    stream.avail_out = static_cast<uInt>(out_chunk);
+    stream.next_out = chunk.get();
+    stream.avail_out = static_cast<uInt>(kDeflateChunk);
     const bool last = consumed + in_chunk == input.size();
     status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
     consumed += in_chunk - stream.avail_in;
-    written += out_chunk - stream.avail_out;
     if (status == Z_STREAM_ERROR) {
       deflateEnd(&stream);
       out.resize(start);
@@ -61,9 +67,14 @@ Status<std::string> deflate_raw(std::span<const std::uint8_t> input, std::vector
       out.resize(start);
       return Err{std::string("failed to write whole buffer")};
     }
+    try {
+      out.insert(out.end(), chunk.get(), chunk.get() + (kDeflateChunk - stream.avail_out));
+    } catch (...) {
+      deflateEnd(&stream);
+      throw;
+    }
   }
   deflateEnd(&stream);
-  out.resize(written);
   return {};
 }
 

@@ -317,5 +317,20 @@ TEST(AgainstReference, ReachableProbabilitiesNeverMeetTheClamps) {
   EXPECT_EQ(std::find(reachable.rbegin(), reachable.rend(), true) - reachable.rbegin(), 4095 - 4081);
 }
 
+// The encoder divides through reciprocals; the quotient must be exact for
+// every frequency it can meet, at the states where an error would show
+// first: multiples of f and their neighbours, and the top of the range.
+TEST(AgainstReference, ReciprocalDivisionIsExactForEveryFrequency) {
+  std::mt19937 random(7);
+  for (std::uint32_t f = 2; f < 4096; ++f) {
+    std::vector<std::uint32_t> states = {0u, 1u, f - 1, f, f + 1, 0xFFFFFFFFu, 0xFFFFFFFFu - f};
+    for (int i = 0; i < 24; ++i) {
+      const std::uint32_t multiple = (random() / f) * f;
+      states.insert(states.end(), {multiple, multiple - 1, multiple + f - 1});
+    }
+    for (const std::uint32_t x : states) ASSERT_EQ(divide_by_frequency(x, f), x / f) << x << " / " << f;
+  }
+}
+
 }  // namespace
 }  // namespace quorvane::arans

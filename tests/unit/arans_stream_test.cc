@@ -3,6 +3,8 @@
 // hostile pair count can claim.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -150,7 +152,14 @@ class StreamRoundTrip : public ::testing::TestWithParam<Shape> {};
 TEST_P(StreamRoundTrip, DecodesWhatWasEncoded) {
   for (std::size_t n : {0u, 1u, 5u, 6u, 7u, 8u, 9u, 31u, 1000u, 1001u, 16383u, 16384u, 16385u, 100001u}) {
     const Bytes input = make_input(GetParam(), n, static_cast<unsigned>(n));
-    EXPECT_EQ(decoded_stream(encode_stream(input)), input) << n;
+    const Bytes stream = encode_stream(input);
+    EXPECT_EQ(decoded_stream(stream), input) << n;
+    // The codec appends the stream behind its header: same bytes, prefix kept.
+    Bytes appended = {0xAA, 0xBB};
+    append_stream(input, appended);
+    ASSERT_EQ(appended.size(), 2 + stream.size()) << n;
+    EXPECT_TRUE(appended[0] == 0xAA && appended[1] == 0xBB) << n;
+    EXPECT_TRUE(std::equal(stream.begin(), stream.end(), appended.begin() + 2)) << n;
   }
 }
 

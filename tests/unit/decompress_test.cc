@@ -2,6 +2,7 @@
 // message, and the faults a damaged or crafted stream must not turn into
 // reads past a buffer.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -111,6 +112,36 @@ TEST(Decompress, FlatSignalDecodesToCopiesOfItsValue) {
       EXPECT_EQ(y.value(), x);
     }
   }
+}
+
+// deflate_raw hands zlib a small output buffer at a time; the stream must be
+// the one a single call into room for the whole result gives, appended after
+// what the vector held. 1.5 MB of noisy bytes take several of those buffers.
+TEST(RawDeflate, ChunkedOutputIsTheOneShotStreamAppended) {
+  std::vector<std::uint8_t> input(1500000);
+  std::uint32_t state = 12345;
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    state = state * 1664525u + 1013904223u;
+    input[i] = static_cast<std::uint8_t>((state >> 24) & (i % 3000 < 1500 ? 0xFF : 0x0F));
+  }
+  z_stream zs{};
+  ASSERT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::vector<std::uint8_t> one_shot(deflateBound(&zs, input.size()));
+  zs.next_in = input.data();
+  zs.avail_in = static_cast<uInt>(input.size());
+  zs.next_out = one_shot.data();
+  zs.avail_out = static_cast<uInt>(one_shot.size());
+  ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+  one_shot.resize(zs.total_out);
+  deflateEnd(&zs);
+  ASSERT_GT(one_shot.size(), std::size_t{3} << 18);  // more than three of deflate_raw's buffers
+
+  std::vector<std::uint8_t> appended = {7, 8, 9};
+  ASSERT_TRUE(deflate_raw(input, appended).ok());
+  ASSERT_EQ(appended.size(), 3 + one_shot.size());
+  EXPECT_EQ(appended[0], 7);
+  EXPECT_EQ(appended[2], 9);
+  EXPECT_TRUE(std::equal(one_shot.begin(), one_shot.end(), appended.begin() + 3));
 }
 
 TEST(RawInflate, StopsAtTheLimit) {

@@ -75,6 +75,11 @@ TEST(SampleKernels, DispatchPicksOneOfTheVariants) {
   bool found = false;
   for (const SampleKernels* v : variants()) found = found || v == &chosen;
   EXPECT_TRUE(found) << chosen.name;
+#if defined(QUORVANE_PORTABLE_KERNELS)
+  EXPECT_EQ(&chosen, &portable_sample_kernels());
+#else
+  EXPECT_EQ(&chosen, variants().back()) << "the fastest variant this CPU runs";
+#endif
 }
 
 TEST(SampleKernels, SanitiseAndExtremesMatchTheScalarDefinition) {

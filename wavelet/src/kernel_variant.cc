@@ -28,8 +28,12 @@ const std::vector<KernelVariant>& variants() {
 }  // namespace
 
 KernelVariant active_kernel_variant() {
+#if defined(QUORVANE_PORTABLE_KERNELS)
+  return KernelVariant::Portable;
+#else
   static const KernelVariant chosen = variants().back();
   return chosen;
+#endif
 }
 
 std::span<const KernelVariant> available_kernel_variants() { return variants(); }

@@ -2,9 +2,10 @@
 // byte going straight to its place in the output.
 //
 // Cost on coefficient payloads of speech and ECG (tests/bench/arans_bench,
-// a 2-core Xeon at 2.6 GHz): about 7.2-7.7 cycles per binary decision for a
-// stream with both planes side by side, 8.2-8.6 on noisy planes; one plane
-// after the other with a branch on each bit took 9-11 (13-14 when noisy).
+// a 2-core Xeon at 2.6 GHz): about 6.3-6.7 cycles per binary decision for a
+// stream with both planes side by side, 7.1-7.3 on noisy planes (7.2-7.7 and
+// 8.0-8.6 before the update came from a table); one plane after the other
+// with a branch on each bit took 9-11 (13-14 when noisy).
 #pragma once
 
 #include <array>
@@ -59,7 +60,7 @@ class PlaneDecoder {
       const std::uint32_t right = b < 7 ? tree[2 * node + 1] : 0u;
       const std::uint32_t bit = decode_step(x, p);
       refill_unchecked(x, position);
-      tree[node] = static_cast<std::uint16_t>(adapted_probability(p, bit));
+      tree[node] = kAdaptedProbabilities[(bit << kProbabilityBits) | p];
       node = node * 2 + bit;
       p = select_by_bit(bit, right, left);
     }
@@ -83,7 +84,7 @@ class PlaneDecoder {
                    (static_cast<std::uint32_t>(cursor.position[1]) << 8);
         cursor.position += 2;
       }
-      tree[node] = static_cast<std::uint16_t>(adapted_probability(p, bit));
+      tree[node] = kAdaptedProbabilities[(bit << kProbabilityBits) | p];
       node = node * 2 + bit;
     }
     cursor.previous = node - 256;

@@ -25,10 +25,22 @@ namespace quorvane::arans {
 // Written with a mask rather than a condition, which compilers turn into a
 // branch: that branch is a little faster on very compressible planes but
 // far slower on noisy ones, where the bits are close to random.
-inline std::uint32_t adapted_probability(std::uint32_t p, std::uint32_t bit) {
+constexpr std::uint32_t adapted_probability(std::uint32_t p, std::uint32_t bit) {
   const std::uint32_t one_mask = 0u - bit;
   return p + (((kProbabilityTotal - p) >> 4) & ~one_mask) - ((p >> 4) & one_mask);
 }
+
+// adapted_probability(p, bit) at index bit * 4096 + p: one load in place of
+// the arithmetic in the decoder (the encoder's model pass has its own table).
+inline constexpr std::array<std::uint16_t, 2 * kProbabilityTotal> kAdaptedProbabilities = [] {
+  std::array<std::uint16_t, 2 * kProbabilityTotal> table{};
+  for (std::uint32_t bit = 0; bit < 2; ++bit) {
+    for (std::uint32_t p = 0; p < kProbabilityTotal; ++p) {
+      table[bit * kProbabilityTotal + p] = static_cast<std::uint16_t>(adapted_probability(p, bit));
+    }
+  }
+  return table;
+}();
 
 // `if_one` when bit is 1, else `if_zero`, without a branch.
 inline std::uint32_t select_by_bit(std::uint32_t bit, std::uint32_t if_one, std::uint32_t if_zero) {
@@ -60,11 +72,6 @@ struct Interval {
   std::uint32_t start;
 };
 
-inline Interval interval_of(std::uint32_t p, std::uint32_t bit) {
-  const std::uint32_t one_mask = 0u - bit;
-  return {p + (one_mask & (kProbabilityTotal - 2 * p)), p & one_mask};
-}
-
 // The low 16 bits of `value` at `to`, least significant byte first.
 inline void store_le16(std::uint8_t* to, std::uint32_t value) {
   if constexpr (std::endian::native == std::endian::little) {
@@ -77,23 +84,26 @@ inline void store_le16(std::uint8_t* to, std::uint32_t value) {
 }
 
 // x div f for a 32-bit x without a hardware division, which would sit on the
-// coder's serial chain: floor(2x * ceil(2^63 / f) / 2^64). The product
-// overshoots x / f by less than x / 2^63 < 2^-31, and the fraction of x / f
+// coder's serial chain: floor(x * ceil(2^64 / f) / 2^64). The product
+// overshoots x / f by less than x / 2^64 < 2^-32, and the fraction of x / f
 // is at most 1 - 1/f with f < 4096, so the floor is the exact quotient for
-// every f from 1 to 4095.
+// every f from 2 to 4095. The encoder's frequencies lie within 15..4081
+// (probabilities reachable from 2048), so 1, whose reciprocal needs 65 bits,
+// never occurs; its entry is 0.
 __extension__ typedef unsigned __int128 WideProduct;
 
 inline constexpr std::array<std::uint64_t, kProbabilityTotal> kFrequencyReciprocals = [] {
   std::array<std::uint64_t, kProbabilityTotal> table{};
-  for (std::uint64_t f = 1; f < kProbabilityTotal; ++f) {
-    table[f] = ((std::uint64_t{1} << 63) + f - 1) / f;
+  for (std::uint64_t f = 2; f < kProbabilityTotal; ++f) {
+    // ceil(2^64 / f) = floor((2^64 - 1) / f) + 1 for every f that does not divide 2^64,
+    // and 2^64 / f exactly for the powers of two.
+    table[f] = (f & (f - 1)) == 0 ? (std::uint64_t{1} << 63) / (f >> 1) : ~std::uint64_t{0} / f + 1;
   }
   return table;
 }();
 
 inline std::uint32_t divide_by_frequency(std::uint32_t x, std::uint32_t frequency) {
-  const WideProduct product =
-      static_cast<WideProduct>(std::uint64_t{x} << 1) * kFrequencyReciprocals[frequency];
+  const WideProduct product = static_cast<WideProduct>(std::uint64_t{x}) * kFrequencyReciprocals[frequency];
   return static_cast<std::uint32_t>(product >> 64);
 }
 

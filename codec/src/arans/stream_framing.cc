@@ -40,9 +40,12 @@ AransResult<std::uint64_t> rv(std::span<const std::uint8_t> stream, std::size_t&
   return value;  // not reached: the tenth byte always ends the value
 }
 
-std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
+void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out) {
   const std::size_t n = input.size();
-  if (n <= kMaxRawLength) return std::vector<std::uint8_t>(input.begin(), input.end());
+  if (n <= kMaxRawLength) {
+    out.insert(out.end(), input.begin(), input.end());
+    return;
+  }
 
   // Plane A is the bytes at even positions, plane B those at odd positions,
   // both read in place.
@@ -52,8 +55,7 @@ std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
   const std::span<const std::uint8_t> coded_even = coded[0].bytes();
   const std::span<const std::uint8_t> coded_odd = coded[1].bytes();
 
-  std::vector<std::uint8_t> out;
-  out.reserve(coded_even.size() + coded_odd.size() + 16);
+  out.reserve(out.size() + coded_even.size() + coded_odd.size() + 24);
   out.push_back(static_cast<std::uint8_t>(n & 1));
   out.push_back(static_cast<std::uint8_t>(context_bits));
   write_leb128(out, h);
@@ -61,6 +63,11 @@ std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
   out.insert(out.end(), coded_even.begin(), coded_even.end());
   out.insert(out.end(), coded_odd.begin(), coded_odd.end());
   if (n & 1) out.push_back(input[n - 1]);
+}
+
+std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input) {
+  std::vector<std::uint8_t> out;
+  append_stream(input, out);
   return out;
 }
 

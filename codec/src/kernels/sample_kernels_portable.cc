@@ -59,6 +59,9 @@ const SampleKernels& portable_sample_kernels() {
 }
 
 const SampleKernels& sample_kernels() {
+#if defined(QUORVANE_PORTABLE_KERNELS)
+  return portable_sample_kernels();
+#endif
   static const SampleKernels& chosen = [] () -> const SampleKernels& {
     const SampleKernels* vector = avx2_fma_sample_kernels();
     return vector != nullptr ? *vector : portable_sample_kernels();

@@ -41,6 +41,9 @@ AransResult<std::vector<std::uint8_t>> decode_plane(std::span<const std::uint8_t
 
 // Frames a whole payload: raw for 1..5 bytes, two coded planes from 6 on.
 std::vector<std::uint8_t> encode_stream(std::span<const std::uint8_t> input);
+// The same stream appended to `out`, so that a caller's header and the
+// stream share one buffer.
+void append_stream(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out);
 AransResult<std::vector<std::uint8_t>> decode_stream(std::span<const std::uint8_t> stream);
 
 // Reads one unsigned LEB128 value at `position` and advances past it.
