@@ -169,13 +169,15 @@ docs: install-python
 # beside them (requirements-bench.txt; a missing peer is skipped); then the
 # time of each codec stage per sample. BENCH_ARGS passes options to
 # bench/bench.py, e.g. BENCH_ARGS="--against OTHER_BUILD/python".
+# The run's output is kept in BENCH_RECORD, which `make docs` shows in the README.
+BENCH_RECORD ?= docs/data/bench-run.txt
 .PHONY: bench
 BENCH_ARGS ?=
 BENCH_BUILD := build-bench
 CORPUS ?= $(or $(QUORVANE_CORPUS),../shared/corpus)
 bench: install-python
 	$(VPY) -m pip install -q -r requirements-bench.txt || echo "bench: peers not installed; skipped"
-	$(VPY) bench/bench.py --corpus $(CORPUS) $(BENCH_ARGS)
+	$(VPY) bench/bench.py --corpus $(CORPUS) --record $(BENCH_RECORD) $(BENCH_ARGS)
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVANE_BUILD_TESTS=OFF \
 	  -DQUORVANE_BUILD_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target codec_stage_bench

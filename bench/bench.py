@@ -7,6 +7,8 @@ x coder at the default scale, the throughput of 1 and 2 threads over
 independent arrays, the peak memory per input byte, and the same figures for
 zfp, quantise+FLAC and pcodec where those are installed
 (requirements-bench.txt). Every figure is the median of several runs.
+`--record FILE` keeps a copy of the output, which `make docs` shows in
+README.md (scripts/docs/speed_figures.py).
 """
 from __future__ import annotations
 
@@ -204,6 +206,22 @@ def machine() -> str:
     return f"{model}, {os.cpu_count()} CPUs, Python {platform.python_version()}, NumPy {np.__version__}"
 
 
+class _Tee(io.TextIOBase):
+    """Writes to the terminal and to the record of the run at once."""
+
+    def __init__(self, *streams: io.TextIOBase) -> None:
+        self.streams = streams
+
+    def write(self, text: str) -> int:
+        for stream in self.streams:
+            stream.write(text)
+        return len(text)
+
+    def flush(self) -> None:
+        for stream in self.streams:
+            stream.flush()
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", help="folder with the signal corpus")
@@ -213,12 +231,18 @@ def main() -> None:
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--against", metavar="DIR",
                         help="folder with another build of the extension to compare with, in turns")
+    parser.add_argument("--record", metavar="FILE", help="also write the output to this file")
     args = parser.parse_args()
+    if args.record:
+        record = open(args.record, "w", encoding="utf-8")
+        sys.stdout = _Tee(sys.__stdout__, record)
     corpus = corpus_dir(args.corpus)
     sizes = [int(s) for s in args.sizes.split(",")]
     figures = []
     baseline = load_module(args.against) if args.against else None
-    print(f"machine: {machine()}")
+    print(f"machine: {machine()}, load average {os.getloadavg()[0]:.1f} at the start")
+    print(f"run: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, "
+          f"bench/bench.py {' '.join(sys.argv[1:])}")
     print(f"quorvane from {quorvane.__file__}")
     print("MB/s of float32 input (4 bytes per sample), median of runs; ratio = input / stream\n")
     for n in sizes:
@@ -280,6 +304,7 @@ def main() -> None:
             print()
     if args.json:
         Path(args.json).write_text(json.dumps(figures, indent=1))
+    sys.stdout.flush()
 
 
 if __name__ == "__main__":
