@@ -60,9 +60,13 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
   const std::size_t period = std::size_t{1} << levels;
   const std::size_t length = analysis.transform_length;
   const std::size_t n = analysis.sample_count;
-  // Congruent to the real length modulo 2^levels, long enough that the
-  // coarsest response fits well inside.
-  const std::size_t proxy_length = length <= period * 65 ? length : period * 64 + length % period;
+  // Congruent to the real length modulo 32 * 2^levels, so that every level's
+  // length has the same residue modulo 32 as in the real signal (the CDF 9/7
+  // update pass treats the end of a level by that residue), and long enough
+  // that the coarsest response fits well inside.
+  const std::size_t proxy_period = period * 32;
+  const std::size_t proxy_length =
+      length <= period * 97 ? length : period * 64 + length % proxy_period;
   const std::size_t shift = length - proxy_length;  // real sample = proxy sample + shift past the middle
 
   const std::vector<std::size_t> proxy_sizes = band_sizes_of(executor, proxy_length, levels);
@@ -118,12 +122,7 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
     if (with_edges && !band.window.empty()) {
       const std::size_t margin = band.window.size() / band.stride + 2;
       const std::size_t proxy_size = proxy_sizes[b];
-      const bool whole_band = 2 * margin >= proxy_size || proxy_size != band.size - shift / band.stride;
-      const std::size_t head_count = whole_band ? band.size : margin;
-      const std::size_t tail_count = whole_band ? 0 : margin;
-      band.edge = head_count;
-      const auto exact = [&](std::size_t proxy_position) -> TargetResult<SparseResponse> {
-        QUORVANE_TRY(const std::vector<float> response, impulses.of(b, proxy_position));
+      const auto sparse_of = [&](const std::vector<float>& response) {
         SparseResponse sparse;
         const std::size_t count = std::min(response.size(), proxy_length);
         for (std::size_t i = 0; i < count; ++i) {
@@ -135,18 +134,48 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
         }
         return sparse;
       };
-      if (whole_band && proxy_size != band.size) {
-        // Only a full-length measurement is exact here; keep the interior
-        // window for every coefficient.
-        band.edge = 0;
-      } else {
-        for (std::size_t p = 0; p < head_count; ++p) {
-          QUORVANE_TRY(SparseResponse sparse, exact(p));
-          band.head.push_back(std::move(sparse));
+      // Whether coefficient p of the proxy moves the samples as the interior
+      // window says.
+      const auto interior_like = [&](const std::vector<float>& response, std::size_t p) {
+        const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(p * band.stride) + band.first_delta;
+        const std::size_t count = std::min(response.size(), proxy_length);
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::ptrdiff_t j = static_cast<std::ptrdiff_t>(i) - base;
+          const float expected = j >= 0 && j < static_cast<std::ptrdiff_t>(band.window.size())
+                                     ? band.window[static_cast<std::size_t>(j)]
+                                     : 0.0f;
+          if (std::fabs(response[i] - expected) > peak * 1e-3f) return false;
         }
-        for (std::size_t p = proxy_size - tail_count; p < proxy_size; ++p) {
-          QUORVANE_TRY(SparseResponse sparse, exact(p));
-          band.tail.push_back(std::move(sparse));
+        return true;
+      };
+      const bool aligned = proxy_size == band.size - shift / band.stride;
+      if (2 * margin >= proxy_size) {
+        // A short band: every coefficient measured, which is exact only when
+        // the proxy is the real signal; otherwise keep the interior window.
+        if (aligned && proxy_size == band.size) {
+          for (std::size_t p = 0; p < proxy_size; ++p) {
+            QUORVANE_TRY(const std::vector<float> response, impulses.of(b, p));
+            band.head.push_back(sparse_of(response));
+          }
+        }
+      } else if (aligned) {
+        // From either end inward: at least as far as the window reaches past
+        // the border, then on until two responses in a row are the interior
+        // one. The CDF 9/7 update pass leaves the last partial block of some
+        // lengths untouched, so near the end the responses differ well
+        // beyond the window's reach.
+        for (const bool head : {true, false}) {
+          std::vector<SparseResponse>& side = head ? band.head : band.tail;
+          int interior_run = 0;
+          // The head takes at most half; the tail whatever the head left.
+          const std::size_t limit = head ? proxy_size / 2 : proxy_size - band.head.size();
+          for (std::size_t k = 0; k < limit && interior_run < 2; ++k) {
+            const std::size_t p = head ? k : proxy_size - 1 - k;
+            QUORVANE_TRY(const std::vector<float> response, impulses.of(b, p));
+            interior_run = k >= margin && interior_like(response, p) ? interior_run + 1 : 0;
+            side.push_back(sparse_of(response));
+          }
+          if (!head) std::reverse(side.begin(), side.end());
         }
       }
     }

@@ -36,9 +36,8 @@ struct BandResponse {
   std::vector<float> window;
   double energy = 0.0;  // sum of squares of the whole response
 
-  // Coefficients p < edge and p >= size - edge have exact responses (all
-  // coefficients when the band is short); empty unless asked for.
-  std::size_t edge = 0;
+  // The coefficients nearest either end have exact responses (all of them
+  // when the band is short); empty unless asked for.
   std::vector<SparseResponse> head;  // p = 0 .. head.size() - 1
   std::vector<SparseResponse> tail;  // p = size - tail.size() .. size - 1
 
