@@ -519,6 +519,7 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
   constexpr int kAttempts = 40;
   std::optional<TargetEncoding> best;
   bool grew = false;
+  std::uint32_t retries = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     QUORVANE_TRY(auto realised, realise(state, step, plan.dead_zone, samples, bounds.max_abs));
     bool feasible = realised.has_value();
@@ -548,7 +549,7 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
         TargetSettings settings{state.analysis.method, static_cast<std::uint8_t>(realised->levels),
                                 realised->map.scale, realised->map.step, plan.dead_zone, chosen};
         if (!best || smallest->size() < best->stream.size()) {
-          best = TargetEncoding{std::move(*smallest), settings, metrics};
+          best = TargetEncoding{std::move(*smallest), settings, metrics, retries};
         }
         // An RMSE goal met with room to spare: try once to use the room.
         if (!max_error && !grew && metrics.rmse < 0.97 * bounds.max_rmse && metrics.rmse > 0.0) {
@@ -559,12 +560,15 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
         return std::move(*best);
       }
       if (best) return std::move(*best);
+      ++retries;
       if (!max_error && metrics.rmse > 0.0 && std::isfinite(bounds.max_rmse)) {
         step = static_cast<float>(step * std::clamp(0.995 * bounds.max_rmse / metrics.rmse, 0.5, 0.995));
         continue;
       }
     } else if (best) {
       return std::move(*best);
+    } else {
+      ++retries;
     }
     step *= 0.93f;
   }

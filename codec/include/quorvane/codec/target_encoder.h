@@ -111,6 +111,10 @@ struct TargetEncoding {
   std::vector<std::uint8_t> stream;
   TargetSettings settings;
   AchievedMetrics metrics;
+  // How often the closed loop had to shrink the step it first chose because
+  // the max-error correction could not bring every sample inside the bound
+  // (or the model missed an RMSE goal). Each retry costs ratio and time.
+  std::uint32_t step_retries = 0;
 };
 
 // The smallest stream this encoder finds that meets `target`, verified by
