@@ -19,8 +19,15 @@ Columns:
   quantise to step 2e + FLAC (soundfile), quantise + pcodec, SZ3 in ABS mode
   (pysz), zfp fixed accuracy (zfpy). For PSNR targets each peer's own error
   bound is searched until its output meets the PSNR.
+- coder 2: `compress_to_target(..., coder="bands")` (opt-in coder id 2):
+  its gain over the same call with the rANS coder ("bands over rANS") and
+  over each peer; encode MB/s are float32 input megabytes over the total time
+  of compress_to_target (the whole search, checks included), decode MB/s over
+  the total time of decompress_signal on its streams, both coders side by
+  side. Then the same gains over the peers on the speech signals alone.
 --speed adds the encode time of compress_to_target over one default
 compress_signal on 10^6 samples (each real signal repeated to that length).
+Times depend on the machine's load; treat them as indicative.
 
 Usage: scripts/target_benchmark.py [--corpus DIR] [--detail] [--speed] [--quick]
 """
@@ -34,7 +41,7 @@ import statistics
 import sys
 import time
 from pathlib import Path
-from typing import Callable, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 import numpy as np
 
@@ -146,63 +153,121 @@ def peer_size(peer: str, x: np.ndarray, kind: str, value: float, peak: float) ->
     return best
 
 
+def _label(kind: str, value: float) -> str:
+    return f"max error {value:g} of range" if kind == "abs" else f"PSNR {value:g} dB"
+
+
+def _median_gain(pairs: List[Tuple[Optional[int], Optional[int]]]) -> str:
+    """Median of other / ours over the pairs where both met the target."""
+    gains = [other / ours for other, ours in pairs if other is not None and ours is not None]
+    return f"{statistics.median(gains):.2f}x" if gains else "-"
+
+
+def _timed(call: Callable[[], Any]) -> Tuple[Any, float]:
+    started = time.perf_counter()
+    result = call()
+    return result, time.perf_counter() - started
+
+
+def _target_stream(x: np.ndarray, coder: str, bound: Dict[str, float]) -> Tuple[Optional[bytes], float]:
+    try:
+        result, seconds = _timed(lambda: compress_to_target(x, coder=coder, **bound))
+    except TargetNotMet:
+        return None, 0.0
+    return result.stream, seconds
+
+
+def _rate(megabytes: float, seconds: float) -> str:
+    return f"{megabytes / seconds:.1f}" if seconds > 0.0 else "-"
+
+
 def run(corpus: Path, detail: bool, speed: bool, quick: bool) -> None:
     manifest = json.loads((corpus / "manifest.json").read_text())
     entries = manifest if isinstance(manifest, list) else manifest.get("files", manifest)
     if isinstance(entries, dict):
         entries = [dict(value, file=key) for key, value in entries.items()]
-    names = sorted(Path(str(entry.get("file", entry.get("name")))).stem
-                   for entry in entries if entry.get("origin") == "real")
+    real = {Path(str(entry.get("file", entry.get("name")))).stem: str(entry.get("kind", ""))
+            for entry in entries if entry.get("origin") == "real"}
+    names = sorted(real)
     signals = {name: np.load(corpus / f"{name}.npy") for name in names}
+    speech = [name for name in names if real[name] == "speech"]
     peers = installed_peers()
     targets = [("abs", value) for value in ABS_TARGETS] + [("psnr", value) for value in PSNR_TARGETS]
     if quick:
         targets = [targets[0], targets[5]]
 
+    # sizes[(kind, value)][name][column]: bytes of the stream that met the
+    # target (None: none did); columns "reference", "rANS", "bands", peers.
+    sizes: Dict[Tuple[str, float], Dict[str, Dict[str, Optional[int]]]] = {}
+    seconds: Dict[Tuple[str, float], Dict[str, List[float]]] = {}
     header = ["target", "reference met", "target met", "gain over reference", "encode s"]
     header += [f"gain over {peer}" for peer in peers]
+    header += ["bands over rANS"] + [f"bands gain over {peer}" for peer in peers]
+    header += ["encode MB/s rANS / bands", "decode MB/s rANS / bands"]
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
-    details: List[str] = []
     for kind, value in targets:
-        label = f"max error {value:g} of range" if kind == "abs" else f"PSNR {value:g} dB"
-        gains: List[float] = []
-        times: List[float] = []
-        peer_gains: Dict[str, List[float]] = {peer: [] for peer in peers}
-        reference_met = target_met = 0
+        target = (kind, value)
+        sizes[target] = {}
+        seconds[target] = {"encode rANS": [], "encode bands": [], "decode rANS": [], "decode bands": [],
+                           "encode": []}
+        megabytes = 0.0
         for name, x in signals.items():
             peak = float(np.max(x)) - float(np.min(x))
             bound = {"max_abs_error": value * peak} if kind == "abs" else {"min_psnr": value}
+            row: Dict[str, Optional[int]] = {}
             try:
-                reference = len(choose_options(x, coders=["arans", "deflate"], **bound).stream)
-                reference_met += 1
+                row["reference"] = len(choose_options(x, coders=["arans", "deflate"], **bound).stream)
             except TargetNotMet:
-                reference = None
-            started = time.perf_counter()
-            try:
-                ours: Optional[int] = len(compress_to_target(x, **bound).stream)
-                target_met += 1
-            except TargetNotMet:
-                ours = None
-            times.append(time.perf_counter() - started)
-            row = [name, label, str(reference), str(ours)]
-            if ours is not None and reference is not None:
-                gains.append(reference / ours)
+                row["reference"] = None
+            megabytes += 4.0 * x.size / 1e6
+            for coder, column in (("auto", "rANS"), ("bands", "bands")):
+                stream, encode_seconds = _target_stream(x, coder, bound)
+                row[column] = None if stream is None else len(stream)
+                seconds[target][f"encode {column}"].append(encode_seconds)
+                if column == "rANS":
+                    seconds[target]["encode"].append(encode_seconds)
+                decode_seconds = 0.0
+                if stream is not None:
+                    _, decode_seconds = _timed(lambda: quorvane.decompress_signal(stream))
+                seconds[target][f"decode {column}"].append(decode_seconds)
             for peer in peers:
-                size = peer_size(peer, x, kind, value, peak)
-                row.append(str(size))
-                if ours is not None and size is not None:
-                    peer_gains[peer].append(size / ours)
-            details.append("| " + " | ".join(row) + " |")
-        cells = [label, f"{reference_met}/{len(signals)}", f"{target_met}/{len(signals)}",
-                 f"{statistics.median(gains):.2f}x" if gains else "-", f"{statistics.median(times):.3f}"]
-        cells += [f"{statistics.median(peer_gains[peer]):.2f}x" if peer_gains[peer] else "-" for peer in peers]
+                row[peer] = peer_size(peer, x, kind, value, peak)
+            sizes[target][name] = row
+        rows = sizes[target].values()
+        times = seconds[target]
+        cells = [_label(kind, value),
+                 f"{sum(r['reference'] is not None for r in rows)}/{len(signals)}",
+                 f"{sum(r['rANS'] is not None for r in rows)}/{len(signals)}",
+                 _median_gain([(r["reference"], r["rANS"]) for r in rows]),
+                 f"{statistics.median(times['encode']):.3f}"]
+        cells += [_median_gain([(r[peer], r["rANS"]) for r in rows]) for peer in peers]
+        cells += [_median_gain([(r["rANS"], r["bands"]) for r in rows])]
+        cells += [_median_gain([(r[peer], r["bands"]) for r in rows]) for peer in peers]
+        cells += [f"{_rate(megabytes, sum(times['encode rANS']))} / {_rate(megabytes, sum(times['encode bands']))}",
+                  f"{_rate(megabytes, sum(times['decode rANS']))} / {_rate(megabytes, sum(times['decode bands']))}"]
         print("| " + " | ".join(cells) + " |", flush=True)
+
+    if speech:
+        print()
+        print(f"Speech signals only ({', '.join(speech)}): median gain of the target encoder over each peer")
+        print()
+        columns = [f"{coder} over {peer}" for coder in ("rANS", "bands") for peer in peers]
+        print("| target | " + " | ".join(columns) + " |")
+        print("|" + "---|" * (1 + len(columns)))
+        for (kind, value), by_name in sizes.items():
+            rows = [by_name[name] for name in speech]
+            cells = [_median_gain([(r[peer], r[coder]) for r in rows]) for coder in ("rANS", "bands") for peer in peers]
+            print(f"| {_label(kind, value)} | " + " | ".join(cells) + " |")
+
     if detail:
         print()
-        print("| signal | target | reference bytes | target bytes | " + " | ".join(f"{p} bytes" for p in peers) + " |")
-        print("|" + "---|" * (4 + len(peers)))
-        print("\n".join(details))
+        columns = ["reference", "rANS", "bands", *peers]
+        print("| signal | target | " + " | ".join(f"{c} bytes" for c in columns) + " |")
+        print("|" + "---|" * (2 + len(columns)))
+        for (kind, value), by_name in sizes.items():
+            for name, row in by_name.items():
+                print(f"| {name} | {_label(kind, value)} | " + " | ".join(str(row[c]) for c in columns) + " |")
     if speed:
         print()
         print("| target | compress_to_target / compress_signal on 10^6 samples (median over signals) |")
@@ -222,8 +287,7 @@ def run(corpus: Path, detail: bool, speed: bool, quick: bool) -> None:
                 except TargetNotMet:
                     continue
                 ratios.append((time.perf_counter() - started) / reference_time)
-            label = f"max error {value:g} of range" if kind == "abs" else f"PSNR {value:g} dB"
-            print(f"| {label} | {statistics.median(ratios):.1f}x |", flush=True)
+            print(f"| {_label(kind, value)} | {statistics.median(ratios):.1f}x |", flush=True)
 
 
 def main() -> None:
