@@ -258,6 +258,17 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
   const double step = candidate.map.step;
   const std::size_t n = samples.size();
   std::vector<double> errors(n);
+  // A nudge moves no sample by more than the largest weight, so only samples
+  // within that of the bound can change the excess: the score of an
+  // interior nudge visits just those ("near"), the rest add nothing.
+  double largest_move = 0.0;
+  for (const target::BandResponse& band : model->bands) {
+    for (const float w : band.window) largest_move = std::max(largest_move, std::fabs(w * step));
+  }
+  const double near_threshold = bound - largest_move;
+  std::vector<std::uint32_t> near;
+  std::vector<std::uint32_t> late;  // became near during the round, unsorted
+  std::vector<std::uint8_t> is_near(n);
   constexpr int kRounds = 24;
   constexpr int kPatience = 3;
   std::size_t fewest = std::numeric_limits<std::size_t>::max();
@@ -269,6 +280,12 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
       if (std::fabs(errors[i]) > bound) offending.push_back(i);
     }
     if (offending.empty()) return true;
+    near.clear();
+    late.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+      is_near[i] = std::fabs(errors[i]) > near_threshold;
+      if (is_near[i]) near.push_back(static_cast<std::uint32_t>(i));
+    }
     if (offending.size() < fewest) {
       fewest = offending.size();
       stalled = 0;
@@ -286,7 +303,8 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
         double gain = 0.0;
         double remaining = kInfinity;
         bool found = false;
-      } best;
+      } best, narrower;
+      double narrowest = kInfinity;  // the largest excess narrower leaves on what it moves
       // Visits every sample a nudge of coefficient p of `band` moves, with
       // its weight per unit.
       const auto for_each_moved = [&](const target::BandResponse& band, std::size_t p, auto&& visit) {
@@ -311,13 +329,38 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
         // How far the moved samples exceed the bound, in total, before and
         // after: a nudge must shrink it, however many samples it moves.
         double gain = 0.0;
-        for_each_moved(band, p, [&](std::size_t at, double w) {
+        double worst_before = 0.0;
+        double worst_after = 0.0;
+        const auto score = [&](std::size_t at, double w) {
           const double before = errors[at];
           const double after = before + delta * w;
-          gain += std::max(std::fabs(before) - bound, 0.0) - std::max(std::fabs(after) - bound, 0.0);
-        });
+          const double excess_before = std::max(std::fabs(before) - bound, 0.0);
+          const double excess_after = std::max(std::fabs(after) - bound, 0.0);
+          gain += excess_before - excess_after;
+          worst_before = std::max(worst_before, excess_before);
+          worst_after = std::max(worst_after, excess_after);
+        };
+        if (band.edge_response(p) != nullptr) {
+          for_each_moved(band, p, score);
+        } else {
+          const std::ptrdiff_t base = static_cast<std::ptrdiff_t>(p * band.stride) + band.first_delta;
+          const std::ptrdiff_t end = base + static_cast<std::ptrdiff_t>(band.window.size());
+          const auto weight_at = [&](std::ptrdiff_t at) { return band.window[static_cast<std::size_t>(at - base)] * step; };
+          auto first = std::lower_bound(near.begin(), near.end(), static_cast<std::uint32_t>(std::max<std::ptrdiff_t>(base, 0)));
+          for (; first != near.end() && static_cast<std::ptrdiff_t>(*first) < end; ++first) {
+            score(*first, weight_at(*first));
+          }
+          for (const std::uint32_t at : late) {
+            if (static_cast<std::ptrdiff_t>(at) >= base && static_cast<std::ptrdiff_t>(at) < end) score(at, weight_at(at));
+          }
+        }
         if (gain > best.gain || (gain == best.gain && best.found && remaining < best.remaining)) {
           best = Pick{b, p, delta, gain, remaining, true};
+        }
+        if (worst_after < worst_before - 1e-6 * bound &&
+            (worst_after < narrowest || (worst_after == narrowest && remaining < narrower.remaining))) {
+          narrowest = worst_after;
+          narrower = Pick{b, p, delta, gain, remaining, true};
         }
       };
       const auto sample = static_cast<std::ptrdiff_t>(i);
@@ -346,11 +389,29 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
           consider(hit.band, hit.position, hit.weight * step);
         }
       }
-      if (!best.found || !(best.gain > 1e-9 * bound)) continue;
+      if (!best.found || !(best.gain > 1e-9 * bound)) {
+        // Every nudge adds as much excess elsewhere as it removes: once the
+        // plain rounds have stalled, take the one that lowers the largest
+        // excess among the samples it moves, which spreads a cluster of
+        // violations out instead of leaving it for a smaller step.
+        if (!((stalled > 0 || round > 2) && narrower.found)) continue;
+        best = narrower;
+      }
       const target::BandResponse& band = model->bands[best.band];
       std::int16_t& q = candidate.coefficients[band.offset + best.position];
       q = static_cast<std::int16_t>(q + best.delta);
-      for_each_moved(band, best.position, [&](std::size_t at, double w) { errors[at] += best.delta * w; });
+      for_each_moved(band, best.position, [&](std::size_t at, double w) {
+        errors[at] += best.delta * w;
+        if (!is_near[at] && std::fabs(errors[at]) > near_threshold) {
+          is_near[at] = 1;
+          late.push_back(static_cast<std::uint32_t>(at));
+        }
+      });
+      if (late.size() > 64) {
+        near.insert(near.end(), late.begin(), late.end());
+        std::sort(near.begin(), near.end());
+        late.clear();
+      }
       changed = true;
     }
     if (!changed) return false;
@@ -476,7 +537,10 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     // The model only ranked the choices; the step comes from the real
     // reconstruction, allowing the few samples over the bound that the
     // correction can take back.
-    const std::size_t budget = 1 + samples.size() / 500;
+    // A larger step with more violations for the correction to take back
+    // gives smaller streams; the correction's work grows with their number,
+    // so it is capped in absolute terms.
+    const std::size_t budget = 1 + std::min<std::size_t>(samples.size() / 50, 2000);
     const auto acceptable = [&](float s) -> TargetResult<bool> {
       QUORVANE_TRY(auto candidate, realise(state, s, plan.dead_zone, samples, bounds.max_abs));
       return candidate && candidate->violations <= budget && candidate->rmse <= bounds.max_rmse;
