@@ -247,6 +247,39 @@ TEST(EncodeToTarget, SmallerThanTheReferenceEncoderAtItsOwnError) {
   EXPECT_LT(result.value().stream.size() * 5, reference.value().size() * 4);
 }
 
+// Long smooth signals at max-error bounds: many corrections, ends whose
+// levels the CDF 9/7 update pass leaves partly untouched (65536 and 65537
+// samples); the correction must converge to a bound-meeting stream clearly
+// smaller than any reference stream of cdf97 that meets the bound.
+TEST(EncodeToTarget, LongSmoothSignalsMeetMaxErrorBoundsWithSmallStreams) {
+  std::mt19937 rng(20240607);
+  std::normal_distribution<float> normal(0.0f, 1.0f);
+  for (const std::size_t n : {std::size_t{65536}, std::size_t{65537}}) {
+    std::vector<float> walk(n);
+    float level = 0.0f;
+    for (float& v : walk) v = level += normal(rng);
+    const auto [min, max] = std::minmax_element(walk.begin(), walk.end());
+    for (const double fraction : {1e-2, 3e-3}) {
+      SCOPED_TRACE("n=" + std::to_string(n) + " bound " + std::to_string(fraction) + " of the range");
+      QualityTarget target;
+      target.max_abs_error = fraction * (static_cast<double>(*max) - *min);
+      target.methods = {WaveletMethod::cdf97};
+      auto result = encode_to_target(walk, target);
+      ASSERT_TRUE(result.ok()) << result.error().message();
+      EXPECT_LE(measure(walk, decode_ok(result.value().stream)).max_abs_error, *target.max_abs_error);
+      std::size_t smallest_reference = SIZE_MAX;
+      for (std::uint8_t scale = 6; scale <= 12; ++scale) {
+        auto reference = compress(walk, CodecOptions{WaveletMethod::cdf97, scale, CutoffLevel::low, EntropyCoder::arans});
+        ASSERT_TRUE(reference.ok());
+        if (measure(walk, decode_ok(reference.value())).max_abs_error <= *target.max_abs_error) {
+          smallest_reference = std::min(smallest_reference, reference.value().size());
+        }
+      }
+      EXPECT_LT(result.value().stream.size() * 6, smallest_reference * 5);
+    }
+  }
+}
+
 TEST(EncodeToTarget, FlatSignalsAreExact) {
   for (const float value : {0.0f, -3.5f, 1e30f}) {
     const std::vector<float> x(500, value);
