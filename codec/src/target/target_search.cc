@@ -267,7 +267,7 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
   }
   const double near_threshold = bound - largest_move;
   std::vector<std::uint32_t> near;
-  std::vector<std::uint32_t> late;  // became near during the round, unsorted
+  std::vector<std::uint32_t> late;  // became near during the round, sorted
   std::vector<std::uint8_t> is_near(n);
   constexpr int kRounds = 24;
   constexpr int kPatience = 3;
@@ -350,8 +350,9 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
           for (; first != near.end() && static_cast<std::ptrdiff_t>(*first) < end; ++first) {
             score(*first, weight_at(*first));
           }
-          for (const std::uint32_t at : late) {
-            if (static_cast<std::ptrdiff_t>(at) >= base && static_cast<std::ptrdiff_t>(at) < end) score(at, weight_at(at));
+          auto later = std::lower_bound(late.begin(), late.end(), static_cast<std::uint32_t>(std::max<std::ptrdiff_t>(base, 0)));
+          for (; later != late.end() && static_cast<std::ptrdiff_t>(*later) < end; ++later) {
+            score(*later, weight_at(*later));
           }
         }
         if (gain > best.gain || (gain == best.gain && best.found && remaining < best.remaining)) {
@@ -404,12 +405,14 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
         errors[at] += best.delta * w;
         if (!is_near[at] && std::fabs(errors[at]) > near_threshold) {
           is_near[at] = 1;
-          late.push_back(static_cast<std::uint32_t>(at));
+          const auto index = static_cast<std::uint32_t>(at);
+          late.insert(std::upper_bound(late.begin(), late.end(), index), index);
         }
       });
-      if (late.size() > 64) {
+      if (late.size() > 4096) {
+        const auto middle = static_cast<std::ptrdiff_t>(near.size());
         near.insert(near.end(), late.begin(), late.end());
-        std::sort(near.begin(), near.end());
+        std::inplace_merge(near.begin(), near.begin() + middle, near.end());
         late.clear();
       }
       changed = true;
