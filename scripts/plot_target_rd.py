@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Rate-distortion plot of one signal: every reference-encoder stream of the
-option grid, the target encoder at PSNR targets, and the peers of
+option grid, the target encoder at PSNR targets (rANS coder and the opt-in
+coder 2), and the peers of
 scripts/target_benchmark.py where installed. Writes
 docs/target-rate-distortion.png.
 
@@ -44,15 +45,18 @@ def main() -> None:
     axes.scatter(*zip(*grid), s=10, color="0.6", label="compress_signal, every option")
 
     targets = np.arange(40.0, 86.0, 3.0)
-    ours = []
-    for psnr in targets:
-        try:
-            result = compress_to_target(x, min_psnr=float(psnr))
-        except TargetNotMet:
-            continue
-        ours.append((bits(len(result.stream)), result.metrics.psnr))
-    axes.plot(*zip(*ours), "o-", color="C3", label="compress_to_target")
+    for coder, style, colour, label in (("auto", "o-", "C3", "compress_to_target"),
+                                        ("bands", "s-", "C6", "compress_to_target, coder 2 (opt-in)")):
+        ours = []
+        for psnr in targets:
+            try:
+                result = compress_to_target(x, min_psnr=float(psnr), coder=coder)
+            except TargetNotMet:
+                continue
+            ours.append((bits(len(result.stream)), result.metrics.psnr))
+        axes.plot(*zip(*ours), style, color=colour, markersize=4, label=label)
 
+    peer_colours = ("C0", "C1", "C2", "C4", "C5")
     for index, peer in enumerate(target_benchmark.installed_peers()):
         points = []
         for psnr in targets:
@@ -60,7 +64,7 @@ def main() -> None:
             if size is not None:
                 points.append((bits(size), psnr))
         if points:
-            axes.plot(*zip(*points), "--", color=f"C{index}", label=peer)
+            axes.plot(*zip(*points), "--", color=peer_colours[index % len(peer_colours)], label=peer)
 
     axes.set_xlabel("bits per sample")
     axes.set_ylabel("PSNR (dB, range as peak)")
