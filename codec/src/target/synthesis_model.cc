@@ -160,7 +160,7 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
         }
       } else if (aligned) {
         // From either end inward: at least as far as the window reaches past
-        // the border, then on until two responses in a row are the interior
+        // the border, and on until the last two responses are the interior
         // one. The CDF 9/7 update pass leaves the last partial block of some
         // lengths untouched, so near the end the responses differ well
         // beyond the window's reach.
@@ -172,7 +172,7 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
           for (std::size_t k = 0; k < limit && interior_run < 2; ++k) {
             const std::size_t p = head ? k : proxy_size - 1 - k;
             QUORVANE_TRY(const std::vector<float> response, impulses.of(b, p));
-            interior_run = k >= margin && interior_like(response, p) ? interior_run + 1 : 0;
+            interior_run = k + 2 >= margin && interior_like(response, p) ? interior_run + 1 : 0;
             side.push_back(sparse_of(response));
           }
           if (!head) std::reverse(side.begin(), side.end());
