@@ -231,6 +231,8 @@ def main() -> None:
     parser.add_argument("--json", help="also write the figures to this file")
     parser.add_argument("--against", metavar="DIR",
                         help="folder with another build of the extension to compare with, in turns")
+    parser.add_argument("--against-name", metavar="NAME",
+                        help="what to call that build in the output (e.g. its commit); default: DIR")
     parser.add_argument("--record", metavar="FILE", help="also write the output to this file")
     args = parser.parse_args()
     if args.record:
@@ -251,7 +253,7 @@ def main() -> None:
             x = tiled(corpus / SIGNALS[name], n)
             print(f"{name}, {n:,} samples ({x.nbytes / MB:.0f} MB), scale 11, cutoff low")
             if baseline is not None:
-                against(baseline, x, repeats, args.against)
+                against(baseline, x, repeats, args.against_name or args.against)
             print(f"  {'codec':24s} {'compress':>8s} {'decompress':>10s} {'ratio':>7s}")
             for method in METHODS:
                 for coder in CODERS:
