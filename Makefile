@@ -184,6 +184,32 @@ bench: install-python
 	$(BENCH_BUILD)/tests/bench/codec_stage_bench $(CORPUS)/alsa_speech_all8.npy 10000000 5
 	$(BENCH_BUILD)/tests/bench/codec_stage_bench $(CORPUS)/scipy_ecg.npy 10000000 5
 
+# target-bench / band-bench: the target encoder against the reference
+# encoder's grid and the peers (scripts/target_benchmark.py), and coder 2
+# against coder 1 on the same coefficients (band_coder_bench). Each takes
+# minutes and wants a quiet machine, so `make docs` does not run them: they
+# keep their output in docs/data/, and `make docs` quotes it.
+TARGET_RECORD ?= docs/data/target-benchmark.md
+BAND_RECORD ?= docs/data/band-coder-bench.txt
+HDF5_RECORD ?= docs/data/hdf5-filters.md
+.PHONY: target-bench band-bench hdf5-bench
+target-bench: install-python
+	$(VPY) -m pip install -q -r requirements-bench.txt || echo "target-bench: peers not installed; skipped"
+	$(VPY) scripts/target_benchmark.py --corpus $(CORPUS) --detail --speed > $(TARGET_RECORD).tmp
+	mv $(TARGET_RECORD).tmp $(TARGET_RECORD) && cat $(TARGET_RECORD)
+
+band-bench: build
+	cmake --build $(BUILD) -j$(JOBS) --target band_coder_bench
+	{ $(PYTHON) scripts/docs/doc_blocks.py && $(BUILD)/tests/band_coder_bench $(CORPUS); } > $(BAND_RECORD).tmp
+	mv $(BAND_RECORD).tmp $(BAND_RECORD) && cat $(BAND_RECORD)
+
+# hdf5-bench: the HDF5 filter against gzip, scale-offset, zfp and SZ3
+# (hdf5/bench/compare_filters.py), recorded for the README likewise.
+hdf5-bench: install-python
+	$(VPY) -m pip install -q -r hdf5/bench/requirements.txt || echo "hdf5-bench: hdf5plugin not installed; zfp and SZ3 skipped"
+	{ $(PYTHON) scripts/docs/doc_blocks.py && $(VPY) hdf5/bench/compare_filters.py --corpus $(CORPUS); } > $(HDF5_RECORD).tmp
+	mv $(HDF5_RECORD).tmp $(HDF5_RECORD) && cat $(HDF5_RECORD)
+
 # --- 64-bit Arm ---------------------------------------------------------------
 #
 # test-aarch64: the wavelet and codec suites cross-built for AArch64, where

@@ -48,6 +48,9 @@ import numpy as np
 import quorvane
 from quorvane_tools import TargetNotMet, choose_options, compress_to_target, error_metrics
 
+sys.path.insert(0, str(Path(__file__).resolve().parent / "docs"))
+from doc_blocks import machine_note  # noqa: E402
+
 ABS_TARGETS = (1e-2, 3e-3, 1e-3, 3e-4)
 PSNR_TARGETS = (50.0, 60.0, 70.0, 80.0)
 
@@ -182,6 +185,10 @@ def _rate(megabytes: float, seconds: float) -> str:
 
 
 def run(corpus: Path, detail: bool, speed: bool, quick: bool) -> None:
+    # The first line says where and when the figures were taken: `make
+    # target-bench` keeps the output, and the docs quote it from there.
+    print(f"# {machine_note()}, {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, "
+          f"scripts/target_benchmark.py {' '.join(sys.argv[1:])}\n")
     manifest = json.loads((corpus / "manifest.json").read_text())
     entries = manifest if isinstance(manifest, list) else manifest.get("files", manifest)
     if isinstance(entries, dict):

@@ -89,3 +89,9 @@ def markdown_table(header: "list[str]", rows: "list[list[str]]") -> str:
     lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
     lines += ["| " + " | ".join(str(cell) for cell in row) + " |" for row in rows]
     return "\n".join(lines) + "\n"
+
+
+if __name__ == "__main__":
+    # `make band-bench` heads its record with this line.
+    import time
+    print(f"# {machine_note()}, {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}")

@@ -13,6 +13,7 @@ from tools_support import REPOSITORY
 
 sys.path.insert(0, str(REPOSITORY / "scripts"))
 sys.path.insert(0, str(REPOSITORY / "scripts" / "docs"))
+import benchmark_records  # noqa: E402
 import fuzz_figures  # noqa: E402
 import record_fuzz_run  # noqa: E402
 import resource_figures  # noqa: E402
@@ -137,3 +138,60 @@ def test_every_resource_case_has_its_description():
 )
 def test_spans_of_figures(values, form, expected):
     assert span(values, form) == expected
+
+
+TARGET_RECORD = """\
+# 2 cores (CPU), Linux x86_64, load average 0.9 while measuring, 2026-12-09 00:40 UTC, scripts/target_benchmark.py --speed
+
+| target | reference met | target met | gain over reference | encode s | gain over FLAC | bands over rANS | bands gain over FLAC |
+|---|---|---|---|---|---|---|---|
+| max error 0.01 of range | 11/11 | 11/11 | 1.46x | 0.3 | 0.89x | 1.49x | 1.36x |
+| max error 0.003 of range | 11/11 | 11/11 | 1.36x | 0.2 | 0.79x | 1.37x | 0.98x |
+| max error 0.001 of range | 7/11 | 11/11 | 1.21x | 0.2 | 0.80x | 1.29x | 0.94x |
+| PSNR 50 dB | 11/11 | 11/11 | 1.29x | 0.1 | 0.96x | 1.51x | 1.46x |
+| PSNR 60 dB | 11/11 | 11/11 | 1.24x | 0.1 | 0.89x | 1.36x | 1.09x |
+| PSNR 70 dB | 11/11 | 11/11 | 1.18x | 0.1 | 0.87x | 1.26x | 1.06x |
+
+Speech signals only (a, b): median gain of the target encoder over each peer
+
+| target | rANS over FLAC | bands over FLAC |
+|---|---|---|
+| PSNR 60 dB | 1.41x | 1.93x |
+
+| signal | target | reference bytes |
+|---|---|---|
+| a | PSNR 60 dB | 123 |
+
+| target | compress_to_target / compress_signal on 10^6 samples (median over signals) |
+|---|---|
+| PSNR 60 dB | 11.9x |
+"""
+
+BAND_RECORD = """\
+# 2 cores (CPU), Linux x86_64, load average 0.2 while measuring, 2026-12-09 00:50 UTC
+median ratio at 50 dB: 0.707 over 11 signals
+median ratio at 60 dB: 0.786 over 11 signals
+median ratio at 70 dB: 0.854 over 11 signals
+median ratio at 50 dB: 0.659 over 11 signals
+median ratio at 60 dB: 0.733 over 11 signals
+median ratio at 70 dB: 0.780 over 11 signals
+coder 2 / coder 1: size 0.766, encode speed 1.46x, decode speed 2.10x
+"""
+
+
+def test_target_record_renders_the_summary_and_every_table_but_the_detail():
+    summary = benchmark_records.target_summary_block(TARGET_RECORD)
+    assert "1.46x / 1.36x / 1.21x smaller at max error" in summary
+    assert "1.29x / 1.24x / 1.18x at PSNR 50 / 60 / 70 dB" in summary
+    assert "a further 1.36x smaller at PSNR 60 dB (1.09x FLAC against the peers" in summary
+    tables = benchmark_records.target_tables_block(TARGET_RECORD)
+    assert "load average 0.9" in tables and "speech signals alone (a, b)" in tables
+    assert "| PSNR 60 dB | 1.41x | 1.93x |" in tables and "| PSNR 60 dB | 11.9x |" in tables
+    assert "reference bytes" not in tables
+
+
+def test_band_record_renders_target_then_reference_medians_and_speeds():
+    text = benchmark_records.band_figures_block(BAND_RECORD)
+    assert "0.659 / 0.733 / 0.780 of the rANS coder's payload for the target" in text
+    assert "0.707 / 0.786 / 0.854 for the reference encoder's" in text
+    assert "encodes 1.46x and decodes 2.10x as fast" in text and "load average 0.2" in text
