@@ -235,8 +235,11 @@ def main() -> None:
                         help="what to call that build in the output (e.g. its commit); default: DIR")
     parser.add_argument("--record", metavar="FILE", help="also write the output to this file")
     args = parser.parse_args()
+    record = None
     if args.record:
-        record = open(args.record, "w", encoding="utf-8")
+        # Written beside the record and moved over it at the end, so a run
+        # that fails half way leaves the last complete record in place.
+        record = open(args.record + ".tmp", "w", encoding="utf-8")
         sys.stdout = _Tee(sys.__stdout__, record)
     corpus = corpus_dir(args.corpus)
     sizes = [int(s) for s in args.sizes.split(",")]
@@ -306,7 +309,10 @@ def main() -> None:
             print()
     if args.json:
         Path(args.json).write_text(json.dumps(figures, indent=1))
-    sys.stdout.flush()
+    if record is not None:
+        sys.stdout = sys.__stdout__
+        record.close()
+        os.replace(args.record + ".tmp", args.record)
 
 
 if __name__ == "__main__":
