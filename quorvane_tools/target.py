@@ -19,7 +19,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import Any, Callable, Dict, Iterable, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, Iterable, Optional, Sequence, Tuple, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -27,12 +27,11 @@ import numpy.typing as npt
 import quorvane
 
 from .metrics import ErrorMetrics, error_metrics
-from .options import METHODS, MethodName, check_method
+from .options import METHOD_IDS, METHODS, MethodName, check_method
 from .quality import TargetNotMet
 
 # Wavelet and coder ids as the stream header stores them.
-METHOD_IDS: Dict[MethodName, int] = {"cdf53": 0, "cdf97": 1, "db4": 2, "sym4": 3}
-METHOD_BY_ID: Dict[int, MethodName] = {number: name for name, number in METHOD_IDS.items()}
+METHOD_BY_ID: Dict[int, MethodName] = {number: cast(MethodName, name) for name, number in METHOD_IDS.items()}
 # "auto" is the coder every decoder of the format reads (the rANS coder);
 # "smallest" tries both standard coders and keeps the smaller stream.
 # "bands" (coder 2) is opt-in: decoders older than it cannot read it.
