@@ -19,6 +19,7 @@ leaves no partial file.
 from __future__ import annotations
 
 import argparse
+import functools
 import json
 import math
 import os
@@ -682,7 +683,7 @@ def _compressed_inputs(args: argparse.Namespace, scratch: Path) -> Iterator[Tupl
         if given == STDIO:
             yield "<stdin>", lambda: _stdin_copy(args, compressed=True)
         else:
-            yield str(given), lambda given=given: cast(Path, given)
+            yield str(given), functools.partial(Path, given)
 
 
 def _shown_error(error: BaseException, path: Optional[Path], shown: str) -> str:

@@ -76,12 +76,13 @@ class OptionChoice:
         if self.coder == BAND_CODER:
             raise ValueError("coder 'bands' is written by OptionChoice.compress (quorvane_tools), "
                              "not by quorvane.compress_signal")
+        reference_coder = cast(Literal["auto", "deflate", "arans"], self.coder)  # "bands" refused above
         return quorvane.QuorvCompressionOptions(
-            method=self.method, scale=self.scale, cutoff=self.cutoff, coder=self.coder
+            method=self.method, scale=self.scale, cutoff=self.cutoff, coder=reference_coder
         )
 
-    def compress(self, samples: npt.NDArray[np.float32]) -> bytes:
-        """The stream of 1-D float32 samples with these options: what
+    def compress(self, samples: "npt.NDArray[np.float32] | npt.NDArray[np.float64]") -> bytes:
+        """The stream of 1-D float32 (or float64) samples with these options: what
         `quorvane.compress_signal` writes, or for coder "bands" the same
         header and quantised coefficients with the payload coded by coder 2."""
         if self.coder != BAND_CODER:
