@@ -1,12 +1,13 @@
 """mypy sees the extension's real signatures through the installed stub
 package, and the companion package's inline types."""
+import os
 import subprocess
 import sys
 import textwrap
 
 import pytest
 
-from tools_support import require
+from tools_support import REPOSITORY, require
 
 GOOD = """
     import numpy as np
@@ -83,3 +84,16 @@ def test_wrong_calls_are_flagged(run_mypy):
     assert flagged_lines == [5, 6, 7, 8, 9, 10], done.stdout
     assert 'Argument 1 to "compress_signal" has incompatible type "list[float]"' in done.stdout
     assert 'Unexpected keyword argument "level"' in done.stdout
+
+
+def test_the_companion_package_type_checks_strictly():
+    require("mypy")
+    # Its own annotations, not only what a caller sees: a coder, dtype or
+    # callback type that drifts from the stub fails here before a user's
+    # mypy run does.
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", os.devnull,
+         "--python-executable", sys.executable, str(REPOSITORY / "quorvane_tools")],
+        capture_output=True, text=True, timeout=300, cwd=str(REPOSITORY),
+    )
+    assert done.returncode == 0, done.stdout + done.stderr
