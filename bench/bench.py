@@ -8,7 +8,7 @@ independent arrays, the peak memory per input byte, and the same figures for
 zfp, quantise+FLAC and pcodec where those are installed
 (requirements-bench.txt). Every figure is the median of several runs.
 `--record FILE` keeps a copy of the output, which `make docs` shows in
-README.md (scripts/docs/speed_figures.py).
+README.md (scripts/docs/benchmark_records.py).
 """
 from __future__ import annotations
 

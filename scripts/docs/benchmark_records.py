@@ -1,10 +1,11 @@
-"""Writes the target-encoder, coder-2 and HDF5-filter figures of README.md
-and docs/choosing-options.md from the last recorded benchmark runs.
+"""Writes the speed, target-encoder, coder-2 and HDF5-filter figures of
+README.md and docs/choosing-options.md from the last recorded benchmark runs.
 
     .venv/bin/python scripts/docs/benchmark_records.py
 
-Both benchmarks take minutes and their times need a quiet machine, so
-`make docs` does not run them: `make target-bench` records
+These benchmarks take minutes and their times need a quiet machine, so
+`make docs` does not run them: `make bench` records bench/bench.py in
+docs/data/bench-run.txt, `make target-bench` records
 scripts/target_benchmark.py in docs/data/target-benchmark.md and
 `make band-bench` records band_coder_bench in docs/data/band-coder-bench.txt
 and `make hdf5-bench` records hdf5/bench/compare_filters.py in
@@ -20,6 +21,7 @@ from typing import Dict, List
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from doc_blocks import ROOT, replace_blocks  # noqa: E402
 
+SPEED_RUN = ROOT / "docs" / "data" / "bench-run.txt"
 TARGET_RUN = ROOT / "docs" / "data" / "target-benchmark.md"
 BAND_RUN = ROOT / "docs" / "data" / "band-coder-bench.txt"
 HDF5_RUN = ROOT / "docs" / "data" / "hdf5-filters.md"
@@ -29,6 +31,12 @@ def read_run(path: Path) -> str:
     if not path.is_file():
         raise SystemExit(f"{path.relative_to(ROOT)} is missing: record the benchmark first (see its docstring)")
     return path.read_text(encoding="utf-8")
+
+
+def speed_block(run: str) -> str:
+    """The `make bench` run as it was printed, machine, load and command included."""
+    return ("The last recorded run ([docs/data/bench-run.txt](docs/data/bench-run.txt), "
+            "written by `make bench`):\n\n```\n" + run.rstrip("\n") + "\n```\n")
 
 
 def tables(text: str) -> List[List[str]]:
@@ -114,7 +122,8 @@ def main() -> int:
     target_run = read_run(TARGET_RUN)
     band_run = read_run(BAND_RUN)
     hdf5_run = read_run(HDF5_RUN)
-    changed = replace_blocks(ROOT / "README.md", {"target-summary": target_summary_block(target_run),
+    changed = replace_blocks(ROOT / "README.md", {"speed-run": speed_block(read_run(SPEED_RUN)),
+                                                  "target-summary": target_summary_block(target_run),
                                                   "band-coder-figures": band_figures_block(band_run),
                                                   "hdf5-filters": hdf5_block(hdf5_run)})
     changed += replace_blocks(ROOT / "docs" / "choosing-options.md",
