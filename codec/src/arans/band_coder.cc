@@ -1,7 +1,11 @@
 #include "quorvane/arans/band_coder.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
 #include <new>
+#include <span>
 #include <stdexcept>
 
 #include "band_model.h"
@@ -30,126 +34,331 @@ inline std::int32_t wrap16(std::int32_t v) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(v)));
 }
 
-// Start of every band in coding order: the approximation band, then the
-// detail bands from coarsest to finest, so that each detail band's parent
-// (the next coarser detail band) is known before it.
-struct CodingBand {
-  std::size_t start;
-  std::size_t size;
+// What the walk of one band carries from value to value.
+struct BandHistory {
+  std::uint32_t previous1 = 0;  // |s[j-1]|
+  std::uint32_t previous2 = 0;  // |s[j-2]|
+  unsigned previous_sign = 0;   // class(s[j-1])
+  std::int32_t previous_approximation = 0;
 };
 
-std::vector<CodingBand> coding_bands(const BandLayout& layout) {
-  std::vector<CodingBand> out;
-  out.reserve(layout.details.size() + 1);
-  std::size_t start = 0;
-  out.push_back({start, layout.approximations});
-  start += layout.approximations;
-  for (std::size_t i = layout.details.size(); i-- > 0;) {
-    out.push_back({start, layout.details[i]});
-    start += layout.details[i];
+// Walks values [begin, end) of one band through `coder`: band[j] is read
+// when encoding and written when decoding; `parent` is the next coarser
+// detail band (parent_last its last index) when kParent. Returns false when
+// the decoder ran out of data.
+template <bool kApproximation, bool kParent, class Coder>
+bool walk_run(Coder& coder, BandModel& model, BandHistory& history, std::int16_t* band,
+              const std::int16_t* parent, std::size_t parent_last, std::size_t begin, std::size_t end) {
+  // The coder's moving state and the history live in locals for the run, so
+  // that they stay in registers across the stores of decisions or values.
+  typename Coder::Cursor cursor = coder.cursor();
+  std::uint32_t previous1 = history.previous1;
+  std::uint32_t previous2 = history.previous2;
+  unsigned previous_sign = history.previous_sign;
+  std::int32_t previous_approximation = history.previous_approximation;
+  bool ok = true;
+  for (std::size_t j = begin; j < end; ++j) {
+    std::uint32_t parent_activity = 0;
+    unsigned parent_sign = 0;
+    if constexpr (kParent) {
+      const std::size_t pj = std::min(j >> 1, parent_last);
+      // The nearer of the parent's two neighbours: odd positions sit
+      // between parent pj and pj + 1, even ones between pj - 1 and pj.
+      const std::size_t after = std::min(pj + 1, parent_last);
+      const std::size_t before = pj - (pj != 0 ? 1 : 0);
+      const std::size_t qj = (j & 1) ? after : before;
+      const std::int32_t p = parent[pj];
+      parent_activity = 2 * bands::magnitude(p) + bands::magnitude(parent[qj]);
+      parent_sign = bands::sign_class(p);
+    }
+    const unsigned context = bands::magnitude_context(previous1, previous2, parent_activity);
+    const unsigned sign_context = 3 * previous_sign + parent_sign;
+
+    std::int32_t symbol = 0;
+    if constexpr (Coder::kDecoding) {
+      if (!coder.decode_value(cursor, model, context, sign_context, symbol)) {
+        ok = false;
+        break;
+      }
+    } else {
+      const std::int32_t value = band[j];
+      symbol = kApproximation ? wrap16(value - previous_approximation) : value;
+      coder.encode_value(cursor, model, context, sign_context, symbol);
+    }
+    previous2 = previous1;
+    previous1 = bands::magnitude(symbol);
+    previous_sign = bands::sign_class(symbol);
+    if constexpr (kApproximation) {
+      previous_approximation = wrap16(previous_approximation + symbol);
+      if constexpr (Coder::kDecoding) band[j] = static_cast<std::int16_t>(previous_approximation);
+    } else if constexpr (Coder::kDecoding) {
+      band[j] = static_cast<std::int16_t>(symbol);
+    }
   }
-  return out;
+  coder.keep(cursor);
+  history = {previous1, previous2, previous_sign, previous_approximation};
+  return ok;
 }
 
-// Walks every value in coding order through `coder`. Encoding reads
-// values[k]; decoding appends to `values` as it goes and stops at the first
-// value after the coder ran out of data. Returns false in that case.
-template <class Coder>
-bool walk_bands(Coder& coder, const BandLayout& layout, std::vector<std::int16_t>& values) {
+// Walks every band in coding order: the approximation band, then the detail
+// bands from coarsest to finest, so that each detail band's parent (the next
+// coarser detail band) is known before it. `values` holds the values in that
+// order; when decoding it starts empty and grows with the values decoded,
+// never from the layout alone (see DecodedValues).
+template <class Coder, class Values>
+bool walk_bands(Coder& coder, const BandLayout& layout, Values& values) {
   BandModel approximation_model;
   BandModel detail_model;
-  const std::vector<CodingBand> bands = coding_bands(layout);
-  for (std::size_t b = 0; b < bands.size(); ++b) {
-    const bool is_approximation = b == 0;
-    BandModel& model = is_approximation ? approximation_model : detail_model;
+  {
+    BandHistory history;
+    if (!values.walk(layout.approximations, [&](std::int16_t* band, std::size_t begin, std::size_t end) {
+          return walk_run<true, false>(coder, approximation_model, history, band, nullptr, 0, begin, end);
+        })) {
+      return false;
+    }
+  }
+  std::size_t parent_start = 0;
+  std::size_t parent_size = 0;
+  for (std::size_t i = layout.details.size(); i-- > 0;) {
     // The coarsest detail band has no parent: the approximation band holds
     // other quantities (signal level, not activity).
-    const bool has_parent = b >= 2 && bands[b - 1].size > 0;
-    const std::size_t parent_start = has_parent ? bands[b - 1].start : 0;
-    const std::size_t parent_last = has_parent ? bands[b - 1].size - 1 : 0;
-    std::uint32_t previous1 = 0;
-    std::uint32_t previous2 = 0;
-    unsigned previous_sign = 0;
-    std::int32_t previous_approximation = 0;
-    for (std::size_t j = 0; j < bands[b].size; ++j) {
-      std::uint32_t parent_activity = 0;
-      unsigned parent_sign = 0;
+    const bool has_parent = i + 1 < layout.details.size() && parent_size > 0;
+    const std::size_t start = values.size();
+    BandHistory history;
+    const bool ok = values.walk(layout.details[i], [&](std::int16_t* band, std::size_t begin, std::size_t end) {
       if (has_parent) {
-        const std::size_t pj = std::min(j >> 1, parent_last);
-        // The nearer of the parent's two neighbours: odd positions sit
-        // between parent pj and pj + 1, even ones between pj - 1 and pj.
-        const std::size_t qj = (j & 1) ? std::min(pj + 1, parent_last) : (pj > 0 ? pj - 1 : 0);
-        const std::int32_t parent = values[parent_start + pj];
-        parent_activity = 2 * bands::magnitude(parent) + bands::magnitude(values[parent_start + qj]);
-        parent_sign = bands::sign_class(parent);
+        return walk_run<false, true>(coder, detail_model, history, band, band - (start - parent_start),
+                                     parent_size - 1, begin, end);
       }
-      const unsigned context = bands::magnitude_context(previous1, previous2, parent_activity);
-      const unsigned sign_context = 3 * previous_sign + parent_sign;
-
-      std::int32_t symbol = 0;
-      if constexpr (!Coder::kDecoding) {
-        const std::int32_t value = values[bands[b].start + j];
-        symbol = is_approximation ? wrap16(value - previous_approximation) : value;
-      }
-      symbol = bands::code_value(coder, model, context, sign_context, symbol);
-      if constexpr (Coder::kDecoding) {
-        if (coder.failed) return false;
-      }
-      previous2 = previous1;
-      previous1 = bands::magnitude(symbol);
-      previous_sign = bands::sign_class(symbol);
-      std::int32_t value = symbol;
-      if (is_approximation) value = wrap16(previous_approximation + symbol);
-      previous_approximation = value;
-      if constexpr (Coder::kDecoding) values.push_back(static_cast<std::int16_t>(value));
-    }
+      return walk_run<false, false>(coder, detail_model, history, band, nullptr, 0, begin, end);
+    });
+    if (!ok) return false;
+    parent_start = start;
+    parent_size = layout.details[i];
   }
   return true;
 }
 
-// Encoder side: rANS codes in reverse, so the walk records every decision
-// (the probability before its update in bits 1..16, the bit in bit 0) and a
-// second pass codes them back to front.
-struct DecisionRecorder {
-  static constexpr bool kDecoding = false;
-  std::vector<std::uint32_t> decisions;
+// The encoder's values, all present: a band is walked in one run.
+struct EncodedValues {
+  std::int16_t* data;
+  std::size_t done = 0;
 
-  unsigned code(Counter& counter, unsigned bit) {
-    decisions.push_back((static_cast<std::uint32_t>(counter.p) << 1) | bit);
-    counter.update(bit);
-    return bit;
+  std::size_t size() const { return done; }
+  template <class Run>
+  bool walk(std::size_t band_size, Run run) {
+    const bool ok = run(data + done, 0, band_size);
+    done += band_size;
+    return ok;
   }
 };
 
-// Decoder side: one 32-bit state, 16-bit words read front to back.
-struct StateDecoder {
-  static constexpr bool kDecoding = true;
-  std::span<const std::uint8_t> payload;
-  std::size_t position = 4;
-  std::uint32_t x = 0;
-  bool failed = false;
+// The decoder's values: storage grows with the values decoded, so a band is
+// walked in runs that fit what is already allocated (doubling as it goes,
+// from a small start), never sized from the layout.
+struct DecodedValues {
+  std::vector<std::int16_t> values;
+  std::size_t count;  // the layout's total: growth stops there
 
-  unsigned code(Counter& counter, unsigned) {
+  std::size_t size() const { return values.size(); }
+  template <class Run>
+  bool walk(std::size_t band_size, Run run) {
+    std::size_t begin = 0;
+    while (begin < band_size) {
+      if (values.size() == values.capacity()) {
+        values.reserve(std::min(count, std::max<std::size_t>(2 * values.capacity(), 1u << 16)));
+      }
+      const std::size_t start = values.size();
+      const std::size_t run_end = begin + std::min(band_size - begin, values.capacity() - start);
+      // The run writes its values in place; resize adds no allocation here.
+      values.resize(start + (run_end - begin));
+      std::int16_t* band = values.data() + start - begin;
+      if (!run(band, begin, run_end)) return false;
+      begin = run_end;
+    }
+    return true;
+  }
+};
+
+// Encoder side: rANS codes in reverse, so the walk records every decision
+// and a second pass codes them back to front. A decision is stored in three
+// bytes: its frequency (p for a 0 bit, 65536 - p for a 1) in bits 0..15 and
+// the bit in bit 16, written as four bytes whose last is overwritten by the
+// next decision.
+inline constexpr std::size_t kDecisionBytes = 3;
+// The most decisions one value takes: 16 length bits, 14 mantissa bits and a sign.
+inline constexpr std::size_t kMaxDecisionsPerValue = 31;
+
+inline void store_le32(std::uint8_t* to, std::uint32_t value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(to, &value, 4);
+  } else {
+    for (unsigned i = 0; i < 4; ++i) to[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+inline std::uint32_t load_le32(const std::uint8_t* from) {
+  std::uint32_t value = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, from, 4);
+  } else {
+    for (unsigned i = 0; i < 4; ++i) value |= std::uint32_t{from[i]} << (8 * i);
+  }
+  return value;
+}
+
+inline constexpr std::array<std::uint64_t, kProbabilityTotal> kBandReciprocals = [] {
+  std::array<std::uint64_t, kProbabilityTotal> table{};
+  for (std::uint64_t f = 2; f < kProbabilityTotal; ++f) {
+    table[f] = (f & (f - 1)) == 0 ? (std::uint64_t{1} << 63) / (f >> 1) : ~std::uint64_t{0} / f + 1;
+  }
+  return table;
+}();
+
+class DecisionRecorder {
+ public:
+  static constexpr bool kDecoding = false;
+  using Cursor = std::uint8_t*;
+
+  explicit DecisionRecorder(std::size_t expected_values) : capacity_(expected_values * 3 * kDecisionBytes + kRoom) {
+    buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(capacity_);
+    next_ = buffer_.get();
+  }
+
+  Cursor cursor() const { return next_; }
+  void keep(Cursor d) { next_ = d; }
+
+  void encode_value(Cursor& d, BandModel& model, unsigned context, unsigned sign_context, std::int32_t value) {
+    if (static_cast<std::size_t>(buffer_.get() + capacity_ - d) < kRoom) [[unlikely]] d = grow(d);
+    const std::uint32_t m = bands::magnitude(value);
+    const unsigned length = bands::bit_length(m);
+    Counter* length_counters = &model.length[context * bands::kMaxLength];
+    for (unsigned k = 0; k < length; ++k) record(d, length_counters[k], 1);
+    if (length < bands::kMaxLength) {
+      record(d, length_counters[length], 0);
+      if (length != 0) {
+        Counter* mantissa_counters = &model.mantissa[length * bands::kMaxLength];
+        for (unsigned position = 0; position + 1 < length; ++position) {
+          record(d, mantissa_counters[position], (m >> (length - 2 - position)) & 1u);
+        }
+        record(d, model.sign[sign_context], value < 0 ? 1u : 0u);
+      }
+    }
+  }
+
+  const std::uint8_t* begin() const { return buffer_.get(); }
+  const std::uint8_t* end() const { return next_; }
+  std::size_t count() const { return static_cast<std::size_t>(next_ - buffer_.get()) / kDecisionBytes; }
+
+ private:
+  // Room for one value's decisions and the spare byte of the last store.
+  static constexpr std::size_t kRoom = kMaxDecisionsPerValue * kDecisionBytes + 1;
+
+  static void record(std::uint8_t*& d, Counter& counter, std::uint32_t bit) {
+    const std::uint32_t p = counter.p;
+    const std::uint32_t one_mask = 0u - bit;
+    const std::uint32_t frequency = ((kProbabilityTotal - p) & one_mask) | (p & ~one_mask);
+    store_le32(d, frequency | (bit << 16));
+    d += kDecisionBytes;
+    counter.update(bit);
+  }
+
+  std::uint8_t* grow(std::uint8_t* d) {
+    const std::size_t used = static_cast<std::size_t>(d - buffer_.get());
+    const std::size_t capacity = 2 * capacity_ + kRoom;
+    auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+    std::memcpy(grown.get(), buffer_.get(), used);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+    return buffer_.get() + used;
+  }
+
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t capacity_;
+  std::uint8_t* next_;
+};
+
+// Decoder side: one 32-bit state, 16-bit words read front to back.
+class StateDecoder {
+ public:
+  static constexpr bool kDecoding = true;
+  struct Cursor {
+    std::uint32_t x;
+    const std::uint8_t* position;
+  };
+
+  explicit StateDecoder(std::span<const std::uint8_t> payload)
+      : cursor_{load_le32(payload.data()), payload.data() + 4}, end_(payload.data() + payload.size()) {}
+
+  Cursor cursor() const { return cursor_; }
+  void keep(Cursor cursor) { cursor_ = cursor; }
+  std::uint32_t state() const { return cursor_.x; }
+  const std::uint8_t* position() const { return cursor_.position; }
+
+  // False when a word is needed and fewer than two bytes remain.
+  bool decode_value(Cursor& cursor, BandModel& model, unsigned context, unsigned sign_context,
+                    std::int32_t& symbol) const {
+    // A value takes at most 31 decisions and a decision at most one word
+    // (the state is at least 2^16 before each), so with 62 bytes left no
+    // refill needs a check.
+    if (end_ - cursor.position >= static_cast<std::ptrdiff_t>(2 * kMaxDecisionsPerValue)) [[likely]] {
+      UncheckedSteps steps{cursor};
+      symbol = bands::code_value(steps, model, context, sign_context, 0);
+      return true;
+    }
+    CheckedSteps steps{cursor, end_};
+    symbol = bands::code_value(steps, model, context, sign_context, 0);
+    return !steps.failed;
+  }
+
+ private:
+  // One decision: the bit from the low 16 bits of the state, the state moved
+  // past it. frequency <= 65535 and x >> 16 < 2^16: no overflow; the result
+  // is at least 1 because x >= 2^16, so one word always restores the bound.
+  static unsigned decode_step(std::uint32_t& x, Counter& counter) {
     const std::uint32_t p = counter.p;
     const std::uint32_t slot = x & (kProbabilityTotal - 1);
     const unsigned bit = slot >= p ? 1u : 0u;
     const std::uint32_t frequency = bit ? kProbabilityTotal - p : p;
     const std::uint32_t start = bit ? p : 0u;
-    // frequency <= 65535 and x >> 16 < 2^16: no overflow. The result is at
-    // least 1 because x >= 2^16, so one word always restores the bound.
     x = frequency * (x >> bands::kProbabilityBits) + slot - start;
-    if (x < kStateLowerBound) {
-      if (payload.size() - position < 2) {
-        failed = true;
-        x = kStateLowerBound;  // keeps the walk finite until it checks `failed`
-      } else {
-        x = (x << 16) | payload[position] | (static_cast<std::uint32_t>(payload[position + 1]) << 8);
-        position += 2;
-      }
-    }
     counter.update(bit);
     return bit;
   }
+
+  struct UncheckedSteps {
+    Cursor& cursor;
+    unsigned code(Counter& counter, unsigned) {
+      const unsigned bit = decode_step(cursor.x, counter);
+      if (cursor.x < kStateLowerBound) {
+        cursor.x = (cursor.x << 16) | cursor.position[0] | (static_cast<std::uint32_t>(cursor.position[1]) << 8);
+        cursor.position += 2;
+      }
+      return bit;
+    }
+  };
+
+  struct CheckedSteps {
+    Cursor& cursor;
+    const std::uint8_t* end;
+    bool failed = false;
+    unsigned code(Counter& counter, unsigned) {
+      const unsigned bit = decode_step(cursor.x, counter);
+      if (cursor.x < kStateLowerBound) {
+        if (end - cursor.position < 2) {
+          failed = true;
+          cursor.x = kStateLowerBound;  // keeps the value finite; it is refused after
+        } else {
+          cursor.x = (cursor.x << 16) | cursor.position[0] | (static_cast<std::uint32_t>(cursor.position[1]) << 8);
+          cursor.position += 2;
+        }
+      }
+      return bit;
+    }
+  };
+
+  Cursor cursor_;
+  const std::uint8_t* end_;
 };
 
 }  // namespace
@@ -172,39 +381,41 @@ AransResult<std::vector<std::uint8_t>> encode_bands(std::span<const std::int16_t
     end = start;
   }
 
-  DecisionRecorder recorder;
-  recorder.decisions.reserve(count * 4);
-  walk_bands(recorder, layout, values);
+  DecisionRecorder recorder(count);
+  EncodedValues walked{values.data()};
+  walk_bands(recorder, layout, walked);
 
-  // One shift is always enough: x < 2^32, so x >> 16 < 2^16 <= frequency * 2^16.
-  // Afterwards x < frequency * 2^16 keeps the coded state below 2^32.
-  std::vector<std::uint16_t> words;
-  words.reserve(recorder.decisions.size() / 4 + 16);
+  // Coding pass, back to front, into a buffer filled downwards from its end
+  // (at most one word per decision, and the final state).
+  const std::size_t capacity = 2 * recorder.count() + 4;
+  auto coded = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+  std::uint8_t* const coded_end = coded.get() + capacity;
+  std::uint8_t* front = coded_end;
   std::uint32_t x = kStateLowerBound;
-  for (std::size_t i = recorder.decisions.size(); i-- > 0;) {
-    const std::uint32_t decision = recorder.decisions[i];
-    const std::uint32_t p = decision >> 1;
-    const unsigned bit = decision & 1u;
-    const std::uint32_t frequency = bit ? kProbabilityTotal - p : p;
-    const std::uint32_t start = bit ? p : 0u;
+  for (const std::uint8_t* d = recorder.end(); d != recorder.begin();) {
+    d -= kDecisionBytes;
+    const std::uint32_t decision = load_le32(d);
+    const std::uint32_t frequency = decision & 0xFFFFu;
+    const std::uint32_t one_mask = 0u - ((decision >> 16) & 1u);
+    const std::uint32_t start = (kProbabilityTotal - frequency) & one_mask;
+    // One shift is always enough: x < 2^32, so x >> 16 < 2^16 <= frequency * 2^16.
+    // Afterwards x < frequency * 2^16 keeps the coded state below 2^32.
     if (x >= (frequency << 16)) {
-      words.push_back(static_cast<std::uint16_t>(x & 0xFFFF));
+      front -= 2;
+      front[0] = static_cast<std::uint8_t>(x);
+      front[1] = static_cast<std::uint8_t>(x >> 8);
       x >>= 16;
     }
-    x = ((x / frequency) << bands::kProbabilityBits) + (x % frequency) + start;
+    const std::uint32_t quotient = static_cast<std::uint32_t>(
+        (static_cast<unsigned __int128>(x) * kBandReciprocals[frequency]) >> 64);
+    x = x + quotient * (kProbabilityTotal - frequency) + start;
   }
-
-  // The final state first, then the words in the order the decoder reads them.
-  std::vector<std::uint8_t> out(4 + 2 * words.size());
-  out[0] = static_cast<std::uint8_t>(x);
-  out[1] = static_cast<std::uint8_t>(x >> 8);
-  out[2] = static_cast<std::uint8_t>(x >> 16);
-  out[3] = static_cast<std::uint8_t>(x >> 24);
-  std::size_t position = 4;
-  for (std::size_t i = words.size(); i-- > 0;) {
-    out[position++] = static_cast<std::uint8_t>(words[i]);
-    out[position++] = static_cast<std::uint8_t>(words[i] >> 8);
-  }
+  front -= 4;
+  front[0] = static_cast<std::uint8_t>(x);
+  front[1] = static_cast<std::uint8_t>(x >> 8);
+  front[2] = static_cast<std::uint8_t>(x >> 16);
+  front[3] = static_cast<std::uint8_t>(x >> 24);
+  std::vector<std::uint8_t> out(front, coded_end);
   return out;
 }
 
@@ -213,20 +424,13 @@ AransResult<std::vector<std::int16_t>> decode_bands(std::span<const std::uint8_t
   std::size_t count = 0;
   if (!layout.total(count)) return Err{AransError::Inconsistent};
   if (payload.size() < 4) return Err{AransError::Truncated};
-  StateDecoder decoder;
-  decoder.payload = payload;
-  decoder.x = static_cast<std::uint32_t>(payload[0]) | (static_cast<std::uint32_t>(payload[1]) << 8) |
-              (static_cast<std::uint32_t>(payload[2]) << 16) |
-              (static_cast<std::uint32_t>(payload[3]) << 24);
+  StateDecoder decoder(payload);
   // The encoder's state never leaves [2^16, 2^32); a smaller one is forged.
-  if (decoder.x < kStateLowerBound) return Err{AransError::Inconsistent};
+  if (decoder.state() < kStateLowerBound) return Err{AransError::Inconsistent};
 
-  std::vector<std::int16_t> values;
+  DecodedValues decoded{{}, count};
   try {
-    // Grows with the values actually decoded; the layout alone reserves
-    // nothing beyond a small start.
-    values.reserve(std::min<std::size_t>(count, 1u << 16));
-    if (!walk_bands(decoder, layout, values)) return Err{AransError::Truncated};
+    if (!walk_bands(decoder, layout, decoded)) return Err{AransError::Truncated};
   } catch (const std::bad_alloc&) {
     return Err{AransError::OutOfMemory};
   } catch (const std::length_error&) {
@@ -234,9 +438,10 @@ AransResult<std::vector<std::int16_t>> decode_bands(std::span<const std::uint8_t
   }
   // The decoder retraces the encoder back to its initial state and to the
   // last byte; anything else means the payload was altered.
-  if (decoder.x != kStateLowerBound || decoder.position != payload.size()) {
+  if (decoder.state() != kStateLowerBound || decoder.position() != payload.data() + payload.size()) {
     return Err{AransError::Inconsistent};
   }
+  std::vector<std::int16_t>& values = decoded.values;
 
   // Coding order [A | D_L .. D_1] to stream layout [A | D_1 .. D_L]: reverse
   // the detail region, then each band back into its own order.
