@@ -9,13 +9,12 @@
 #include <stdexcept>
 
 #include "band_model.h"
+#include "rans_primitives.h"
 
 namespace quorvane::arans {
 
 using bands::BandModel;
 using bands::Counter;
-using bands::kProbabilityTotal;
-using bands::kStateLowerBound;
 
 bool BandLayout::total(std::size_t& count) const {
   count = approximations;
@@ -207,9 +206,9 @@ inline std::uint32_t load_le32(const std::uint8_t* from) {
   return value;
 }
 
-inline constexpr std::array<std::uint64_t, kProbabilityTotal> kBandReciprocals = [] {
-  std::array<std::uint64_t, kProbabilityTotal> table{};
-  for (std::uint64_t f = 2; f < kProbabilityTotal; ++f) {
+inline constexpr std::array<std::uint64_t, bands::kProbabilityTotal> kBandReciprocals = [] {
+  std::array<std::uint64_t, bands::kProbabilityTotal> table{};
+  for (std::uint64_t f = 2; f < bands::kProbabilityTotal; ++f) {
     table[f] = (f & (f - 1)) == 0 ? (std::uint64_t{1} << 63) / (f >> 1) : ~std::uint64_t{0} / f + 1;
   }
   return table;
@@ -257,7 +256,7 @@ class DecisionRecorder {
   static void record(std::uint8_t*& d, Counter& counter, std::uint32_t bit) {
     const std::uint32_t p = counter.p;
     const std::uint32_t one_mask = 0u - bit;
-    const std::uint32_t frequency = ((kProbabilityTotal - p) & one_mask) | (p & ~one_mask);
+    const std::uint32_t frequency = ((bands::kProbabilityTotal - p) & one_mask) | (p & ~one_mask);
     store_le32(d, frequency | (bit << 16));
     d += kDecisionBytes;
     counter.update(bit);
@@ -317,12 +316,20 @@ class StateDecoder {
   // is at least 1 because x >= 2^16, so one word always restores the bound.
   static unsigned decode_step(std::uint32_t& x, Counter& counter) {
     const std::uint32_t p = counter.p;
-    const std::uint32_t slot = x & (kProbabilityTotal - 1);
+    const std::uint32_t n = counter.n;
+    // Both successors of the state and of the counter are formed before the
+    // bit is known, so that only a selection waits for it.
+    const std::uint32_t slot = x & (bands::kProbabilityTotal - 1);
+    const std::uint32_t high = x >> bands::kProbabilityBits;
+    const std::uint32_t if_zero = p * high + slot;
+    const std::uint32_t if_one = (bands::kProbabilityTotal - p) * high + slot - p;
+    const std::uint32_t rate = n < bands::kSlowestRate ? n + 1u : bands::kSlowestRate;
+    const std::uint32_t p_if_zero = p + ((bands::kProbabilityTotal - p) >> rate);
+    const std::uint32_t p_if_one = p - (p >> rate);
     const unsigned bit = slot >= p ? 1u : 0u;
-    const std::uint32_t frequency = bit ? kProbabilityTotal - p : p;
-    const std::uint32_t start = bit ? p : 0u;
-    x = frequency * (x >> bands::kProbabilityBits) + slot - start;
-    counter.update(bit);
+    x = select_if_at_least(slot, p, if_one, if_zero);
+    counter.p = static_cast<std::uint16_t>(select_if_at_least(slot, p, p_if_one, p_if_zero));
+    counter.n = static_cast<std::uint16_t>(rate);
     return bit;
   }
 
@@ -330,7 +337,7 @@ class StateDecoder {
     Cursor& cursor;
     unsigned code(Counter& counter, unsigned) {
       const unsigned bit = decode_step(cursor.x, counter);
-      if (cursor.x < kStateLowerBound) {
+      if (cursor.x < bands::kStateLowerBound) {
         cursor.x = (cursor.x << 16) | cursor.position[0] | (static_cast<std::uint32_t>(cursor.position[1]) << 8);
         cursor.position += 2;
       }
@@ -344,10 +351,10 @@ class StateDecoder {
     bool failed = false;
     unsigned code(Counter& counter, unsigned) {
       const unsigned bit = decode_step(cursor.x, counter);
-      if (cursor.x < kStateLowerBound) {
+      if (cursor.x < bands::kStateLowerBound) {
         if (end - cursor.position < 2) {
           failed = true;
-          cursor.x = kStateLowerBound;  // keeps the value finite; it is refused after
+          cursor.x = bands::kStateLowerBound;  // keeps the value finite; it is refused after
         } else {
           cursor.x = (cursor.x << 16) | cursor.position[0] | (static_cast<std::uint32_t>(cursor.position[1]) << 8);
           cursor.position += 2;
@@ -391,13 +398,13 @@ AransResult<std::vector<std::uint8_t>> encode_bands(std::span<const std::int16_t
   auto coded = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
   std::uint8_t* const coded_end = coded.get() + capacity;
   std::uint8_t* front = coded_end;
-  std::uint32_t x = kStateLowerBound;
+  std::uint32_t x = bands::kStateLowerBound;
   for (const std::uint8_t* d = recorder.end(); d != recorder.begin();) {
     d -= kDecisionBytes;
     const std::uint32_t decision = load_le32(d);
     const std::uint32_t frequency = decision & 0xFFFFu;
     const std::uint32_t one_mask = 0u - ((decision >> 16) & 1u);
-    const std::uint32_t start = (kProbabilityTotal - frequency) & one_mask;
+    const std::uint32_t start = (bands::kProbabilityTotal - frequency) & one_mask;
     // One shift is always enough: x < 2^32, so x >> 16 < 2^16 <= frequency * 2^16.
     // Afterwards x < frequency * 2^16 keeps the coded state below 2^32.
     if (x >= (frequency << 16)) {
@@ -408,7 +415,7 @@ AransResult<std::vector<std::uint8_t>> encode_bands(std::span<const std::int16_t
     }
     const std::uint32_t quotient = static_cast<std::uint32_t>(
         (static_cast<unsigned __int128>(x) * kBandReciprocals[frequency]) >> 64);
-    x = x + quotient * (kProbabilityTotal - frequency) + start;
+    x = x + quotient * (bands::kProbabilityTotal - frequency) + start;
   }
   front -= 4;
   front[0] = static_cast<std::uint8_t>(x);
@@ -426,7 +433,7 @@ AransResult<std::vector<std::int16_t>> decode_bands(std::span<const std::uint8_t
   if (payload.size() < 4) return Err{AransError::Truncated};
   StateDecoder decoder(payload);
   // The encoder's state never leaves [2^16, 2^32); a smaller one is forged.
-  if (decoder.state() < kStateLowerBound) return Err{AransError::Inconsistent};
+  if (decoder.state() < bands::kStateLowerBound) return Err{AransError::Inconsistent};
 
   DecodedValues decoded{{}, count};
   try {
@@ -438,7 +445,7 @@ AransResult<std::vector<std::int16_t>> decode_bands(std::span<const std::uint8_t
   }
   // The decoder retraces the encoder back to its initial state and to the
   // last byte; anything else means the payload was altered.
-  if (decoder.state() != kStateLowerBound || decoder.position() != payload.data() + payload.size()) {
+  if (decoder.state() != bands::kStateLowerBound || decoder.position() != payload.data() + payload.size()) {
     return Err{AransError::Inconsistent};
   }
   std::vector<std::int16_t>& values = decoded.values;
