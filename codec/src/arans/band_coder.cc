@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "band_model.h"
+#include "band_reciprocals.h"
 #include "rans_primitives.h"
 
 namespace quorvane::arans {
@@ -205,14 +206,6 @@ inline std::uint32_t load_le32(const std::uint8_t* from) {
   }
   return value;
 }
-
-inline constexpr std::array<std::uint64_t, bands::kProbabilityTotal> kBandReciprocals = [] {
-  std::array<std::uint64_t, bands::kProbabilityTotal> table{};
-  for (std::uint64_t f = 2; f < bands::kProbabilityTotal; ++f) {
-    table[f] = (f & (f - 1)) == 0 ? (std::uint64_t{1} << 63) / (f >> 1) : ~std::uint64_t{0} / f + 1;
-  }
-  return table;
-}();
 
 class DecisionRecorder {
  public:
@@ -413,9 +406,8 @@ AransResult<std::vector<std::uint8_t>> encode_bands(std::span<const std::int16_t
       front[1] = static_cast<std::uint8_t>(x >> 8);
       x >>= 16;
     }
-    const std::uint32_t quotient = static_cast<std::uint32_t>(
-        (static_cast<unsigned __int128>(x) * kBandReciprocals[frequency]) >> 64);
-    x = x + quotient * (bands::kProbabilityTotal - frequency) + start;
+    // (x div f) * 65536 + (x mod f) + start, with x mod f = x - (x div f) * f.
+    x = x + bands::divide_by_frequency(x, frequency) * (bands::kProbabilityTotal - frequency) + start;
   }
   front -= 4;
   front[0] = static_cast<std::uint8_t>(x);
