@@ -314,8 +314,11 @@ class StateDecoder {
     // bit is known, so that only a selection waits for it.
     const std::uint32_t slot = x & (bands::kProbabilityTotal - 1);
     const std::uint32_t high = x >> bands::kProbabilityBits;
-    const std::uint32_t if_zero = p * high + slot;
-    const std::uint32_t if_one = (bands::kProbabilityTotal - p) * high + slot - p;
+    // 0 bit: p * high + slot; 1 bit: (65536 - p) * high + slot - p, which
+    // is x - p * high - p: one product serves both.
+    const std::uint32_t product = p * high;
+    const std::uint32_t if_zero = product + slot;
+    const std::uint32_t if_one = x - product - p;
     const std::uint32_t rate = n < bands::kSlowestRate ? n + 1u : bands::kSlowestRate;
     const std::uint32_t p_if_zero = p + ((bands::kProbabilityTotal - p) >> rate);
     const std::uint32_t p_if_one = p - (p >> rate);
