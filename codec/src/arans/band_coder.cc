@@ -210,18 +210,24 @@ inline std::uint32_t load_le32(const std::uint8_t* from) {
 class DecisionRecorder {
  public:
   static constexpr bool kDecoding = false;
-  using Cursor = std::uint8_t*;
+  // Where the next decision goes, and the last place from which a value's
+  // decisions are sure to fit.
+  struct Cursor {
+    std::uint8_t* next;
+    std::uint8_t* limit;
+  };
 
   explicit DecisionRecorder(std::size_t expected_values) : capacity_(expected_values * 3 * kDecisionBytes + kRoom) {
     buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(capacity_);
     next_ = buffer_.get();
   }
 
-  Cursor cursor() const { return next_; }
-  void keep(Cursor d) { next_ = d; }
+  Cursor cursor() const { return {next_, buffer_.get() + capacity_ - kRoom}; }
+  void keep(Cursor cursor) { next_ = cursor.next; }
 
-  void encode_value(Cursor& d, BandModel& model, unsigned context, unsigned sign_context, std::int32_t value) {
-    if (static_cast<std::size_t>(buffer_.get() + capacity_ - d) < kRoom) [[unlikely]] d = grow(d);
+  void encode_value(Cursor& cursor, BandModel& model, unsigned context, unsigned sign_context, std::int32_t value) {
+    if (cursor.next > cursor.limit) [[unlikely]] grow(cursor);
+    std::uint8_t*& d = cursor.next;
     const std::uint32_t m = bands::magnitude(value);
     const unsigned length = bands::bit_length(m);
     Counter* length_counters = &model.length[context * bands::kMaxLength];
@@ -255,14 +261,14 @@ class DecisionRecorder {
     counter.update(bit);
   }
 
-  std::uint8_t* grow(std::uint8_t* d) {
-    const std::size_t used = static_cast<std::size_t>(d - buffer_.get());
+  void grow(Cursor& cursor) {
+    const std::size_t used = static_cast<std::size_t>(cursor.next - buffer_.get());
     const std::size_t capacity = 2 * capacity_ + kRoom;
     auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     std::memcpy(grown.get(), buffer_.get(), used);
     buffer_ = std::move(grown);
     capacity_ = capacity;
-    return buffer_.get() + used;
+    cursor = {buffer_.get() + used, buffer_.get() + capacity_ - kRoom};
   }
 
   std::unique_ptr<std::uint8_t[]> buffer_;
@@ -319,7 +325,7 @@ class StateDecoder {
     const std::uint32_t product = p * high;
     const std::uint32_t if_zero = product + slot;
     const std::uint32_t if_one = x - product - p;
-    const std::uint32_t rate = n < bands::kSlowestRate ? n + 1u : bands::kSlowestRate;
+    const std::uint32_t rate = n + (n < bands::kSlowestRate ? 1u : 0u);
     const std::uint32_t p_if_zero = p + ((bands::kProbabilityTotal - p) >> rate);
     const std::uint32_t p_if_one = p - (p >> rate);
     const unsigned bit = slot >= p ? 1u : 0u;

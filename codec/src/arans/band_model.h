@@ -33,7 +33,7 @@ struct Counter {
   // Without branches: the bits of mantissas and signs are close to random,
   // and a branch on them would be mispredicted about half the time.
   void update(unsigned bit) {
-    const std::uint32_t rate = n < kSlowestRate ? n + 1u : kSlowestRate;  // also the new n
+    const std::uint32_t rate = n + (n < kSlowestRate ? 1u : 0u);  // also the new n
     const std::uint32_t v = p;
     const std::uint32_t one_mask = 0u - bit;
     n = static_cast<std::uint16_t>(rate);
@@ -53,7 +53,7 @@ inline std::uint32_t magnitude(std::int32_t v) { return static_cast<std::uint32_
 // bitlen(m) for m < 2^31, as the index of the top bit of 2m + 1: a bit
 // scan that needs no test for zero (std::bit_width branches on it, and
 // whether a magnitude or activity is zero is close to random).
-inline unsigned bit_length(std::uint32_t m) { return 31u - static_cast<unsigned>(__builtin_clz(2 * m + 1)); }
+inline unsigned bit_length(std::uint32_t m) { return static_cast<unsigned>(std::bit_width((2 * m) | 1u)) - 1u; }
 // 0 for zero, 1 for positive, 2 for negative, without a branch.
 inline unsigned sign_class(std::int32_t v) {
   return static_cast<unsigned>(v != 0) + (static_cast<std::uint32_t>(v) >> 31);
