@@ -42,16 +42,15 @@ struct BandHistory {
   std::int32_t previous_approximation = 0;
 };
 
-// Walks values [begin, end) of one band through `coder`: band[j] is read
-// when encoding and written when decoding; `parent` is the next coarser
-// detail band (parent_last its last index) when kParent. Returns false when
-// the decoder ran out of data.
-template <bool kApproximation, bool kParent, class Coder>
-bool walk_run(Coder& coder, BandModel& model, BandHistory& history, std::int16_t* band,
+// Decodes values [begin, end) of one band through `decoder` into band[j];
+// `parent` is the next coarser detail band (parent_last its last index)
+// when kParent. Returns false when the decoder ran out of data.
+template <bool kApproximation, bool kParent, class Decoder>
+bool decode_run(Decoder& decoder, BandModel& model, BandHistory& history, std::int16_t* band,
               const std::int16_t* parent, std::size_t parent_last, std::size_t begin, std::size_t end) {
-  // The coder's moving state and the history live in locals for the run, so
-  // that they stay in registers across the stores of decisions or values.
-  typename Coder::Cursor cursor = coder.cursor();
+  // The decoder's moving state and the history live in locals for the run,
+  // so that they stay in registers across the stores of values.
+  typename Decoder::Cursor cursor = decoder.cursor();
   std::uint32_t previous1 = history.previous1;
   std::uint32_t previous2 = history.previous2;
   unsigned previous_sign = history.previous_sign;
@@ -75,44 +74,38 @@ bool walk_run(Coder& coder, BandModel& model, BandHistory& history, std::int16_t
     const unsigned sign_context = 3 * previous_sign + parent_sign;
 
     std::int32_t symbol = 0;
-    if constexpr (Coder::kDecoding) {
-      if (!coder.decode_value(cursor, model, context, sign_context, symbol)) {
-        ok = false;
-        break;
-      }
-    } else {
-      const std::int32_t value = band[j];
-      symbol = kApproximation ? wrap16(value - previous_approximation) : value;
-      coder.encode_value(cursor, model, context, sign_context, symbol);
+    if (!decoder.decode_value(cursor, model, context, sign_context, symbol)) {
+      ok = false;
+      break;
     }
     previous2 = previous1;
     previous1 = bands::magnitude(symbol);
     previous_sign = bands::sign_class(symbol);
     if constexpr (kApproximation) {
       previous_approximation = wrap16(previous_approximation + symbol);
-      if constexpr (Coder::kDecoding) band[j] = static_cast<std::int16_t>(previous_approximation);
-    } else if constexpr (Coder::kDecoding) {
+      band[j] = static_cast<std::int16_t>(previous_approximation);
+    } else {
       band[j] = static_cast<std::int16_t>(symbol);
     }
   }
-  coder.keep(cursor);
+  decoder.keep(cursor);
   history = {previous1, previous2, previous_sign, previous_approximation};
   return ok;
 }
 
-// Walks every band in coding order: the approximation band, then the detail
-// bands from coarsest to finest, so that each detail band's parent (the next
-// coarser detail band) is known before it. `values` holds the values in that
-// order; when decoding it starts empty and grows with the values decoded,
+// Decodes every band in coding order: the approximation band, then the
+// detail bands from coarsest to finest, so that each detail band's parent
+// (the next coarser detail band) is known before it. `values` holds the
+// values in that order; it starts empty and grows with the values decoded,
 // never from the layout alone (see DecodedValues).
-template <class Coder, class Values>
-bool walk_bands(Coder& coder, const BandLayout& layout, Values& values) {
+template <class Decoder, class Values>
+bool decode_bands_in_order(Decoder& decoder, const BandLayout& layout, Values& values) {
   BandModel approximation_model;
   BandModel detail_model;
   {
     BandHistory history;
     if (!values.walk(layout.approximations, [&](std::int16_t* band, std::size_t begin, std::size_t end) {
-          return walk_run<true, false>(coder, approximation_model, history, band, nullptr, 0, begin, end);
+          return decode_run<true, false>(decoder, approximation_model, history, band, nullptr, 0, begin, end);
         })) {
       return false;
     }
@@ -127,10 +120,10 @@ bool walk_bands(Coder& coder, const BandLayout& layout, Values& values) {
     BandHistory history;
     const bool ok = values.walk(layout.details[i], [&](std::int16_t* band, std::size_t begin, std::size_t end) {
       if (has_parent) {
-        return walk_run<false, true>(coder, detail_model, history, band, band - (start - parent_start),
-                                     parent_size - 1, begin, end);
+        return decode_run<false, true>(decoder, detail_model, history, band, band - (start - parent_start),
+                                       parent_size - 1, begin, end);
       }
-      return walk_run<false, false>(coder, detail_model, history, band, nullptr, 0, begin, end);
+      return decode_run<false, false>(decoder, detail_model, history, band, nullptr, 0, begin, end);
     });
     if (!ok) return false;
     parent_start = start;
@@ -138,20 +131,6 @@ bool walk_bands(Coder& coder, const BandLayout& layout, Values& values) {
   }
   return true;
 }
-
-// The encoder's values, all present: a band is walked in one run.
-struct EncodedValues {
-  std::int16_t* data;
-  std::size_t done = 0;
-
-  std::size_t size() const { return done; }
-  template <class Run>
-  bool walk(std::size_t band_size, Run run) {
-    const bool ok = run(data + done, 0, band_size);
-    done += band_size;
-    return ok;
-  }
-};
 
 // The decoder's values: storage grows with the values decoded, so a band is
 // walked in runs that fit what is already allocated (doubling as it goes,
@@ -209,7 +188,6 @@ inline std::uint32_t load_le32(const std::uint8_t* from) {
 
 class DecisionRecorder {
  public:
-  static constexpr bool kDecoding = false;
   // Where the next decision goes, and the last place from which a value's
   // decisions are sure to fit.
   struct Cursor {
@@ -279,7 +257,6 @@ class DecisionRecorder {
 // Decoder side: one 32-bit state, 16-bit words read front to back.
 class StateDecoder {
  public:
-  static constexpr bool kDecoding = true;
   struct Cursor {
     std::uint32_t x;
     const std::uint8_t* position;
@@ -370,6 +347,62 @@ class StateDecoder {
   const std::uint8_t* end_;
 };
 
+// The encoder's walk. Every value is known beforehand, so each kind of band
+// has a loop of its own, reading the coefficients where they are, and a
+// parent's two children are taken together: they share its magnitude and
+// sign (the even child's neighbour is parent i - 1, the odd child's i + 1).
+// This leaves the walk, which runs at over four instructions a cycle, fewer
+// instructions per value than a walk shared with the decoder.
+struct BandEncoderState {
+  DecisionRecorder::Cursor cursor;
+  std::uint32_t previous1 = 0;
+  std::uint32_t previous2 = 0;
+  unsigned previous_sign = 0;
+
+  void code(DecisionRecorder& recorder, BandModel& model, std::int32_t symbol, std::uint32_t parent_activity,
+            unsigned parent_sign) {
+    recorder.encode_value(cursor, model, bands::magnitude_context(previous1, previous2, parent_activity),
+                          3 * previous_sign + parent_sign, symbol);
+    previous2 = previous1;
+    previous1 = bands::magnitude(symbol);
+    previous_sign = bands::sign_class(symbol);
+  }
+};
+
+void encode_approximations(DecisionRecorder& recorder, BandModel& model, const std::int16_t* band, std::size_t size) {
+  BandEncoderState state{recorder.cursor()};
+  std::int32_t previous = 0;
+  for (std::size_t j = 0; j < size; ++j) {
+    state.code(recorder, model, wrap16(band[j] - previous), 0, 0);
+    previous = band[j];
+  }
+  recorder.keep(state.cursor);
+}
+
+void encode_details_without_parent(DecisionRecorder& recorder, BandModel& model, const std::int16_t* band,
+                                   std::size_t size) {
+  BandEncoderState state{recorder.cursor()};
+  for (std::size_t j = 0; j < size; ++j) state.code(recorder, model, band[j], 0, 0);
+  recorder.keep(state.cursor);
+}
+
+void encode_details(DecisionRecorder& recorder, BandModel& model, const std::int16_t* band, std::size_t size,
+                    const std::int16_t* parent, std::size_t parent_size) {
+  BandEncoderState state{recorder.cursor()};
+  const std::size_t parent_last = parent_size - 1;
+  for (std::size_t j = 0; j < size; j += 2) {
+    const std::size_t i = std::min(j >> 1, parent_last);
+    const std::int32_t p = parent[i];
+    const std::uint32_t twice = 2 * bands::magnitude(p);
+    const unsigned sign = bands::sign_class(p);
+    state.code(recorder, model, band[j], twice + bands::magnitude(parent[i - (i != 0 ? 1 : 0)]), sign);
+    if (j + 1 < size) {
+      state.code(recorder, model, band[j + 1], twice + bands::magnitude(parent[std::min(i + 1, parent_last)]), sign);
+    }
+  }
+  recorder.keep(state.cursor);
+}
+
 }  // namespace
 
 AransResult<std::vector<std::uint8_t>> encode_bands(std::span<const std::int16_t> coefficients,
@@ -377,22 +410,30 @@ AransResult<std::vector<std::uint8_t>> encode_bands(std::span<const std::int16_t
   std::size_t count = 0;
   if (!layout.total(count) || count != coefficients.size()) return Err{AransError::Inconsistent};
 
-  // Coding order: the approximation band, then the detail bands coarsest first.
-  std::vector<std::int16_t> values;
-  values.reserve(count);
-  values.insert(values.end(), coefficients.begin(),
-                coefficients.begin() + static_cast<std::ptrdiff_t>(layout.approximations));
-  std::size_t end = count;
-  for (std::size_t i = layout.details.size(); i-- > 0;) {
-    const std::size_t start = end - layout.details[i];
-    values.insert(values.end(), coefficients.begin() + static_cast<std::ptrdiff_t>(start),
-                  coefficients.begin() + static_cast<std::ptrdiff_t>(end));
-    end = start;
-  }
-
   DecisionRecorder recorder(count);
-  EncodedValues walked{values.data()};
-  walk_bands(recorder, layout, walked);
+  {
+    BandModel approximation_model;
+    BandModel detail_model;
+    encode_approximations(recorder, approximation_model, coefficients.data(), layout.approximations);
+    // Stream layout [A | D_1 .. D_L], coded from D_L to D_1. The coarsest
+    // detail band has no parent: the approximation band holds other
+    // quantities (signal level, not activity).
+    std::size_t end = count;
+    const std::int16_t* parent = nullptr;
+    std::size_t parent_size = 0;
+    for (std::size_t i = layout.details.size(); i-- > 0;) {
+      const std::size_t size = layout.details[i];
+      const std::int16_t* band = coefficients.data() + (end - size);
+      if (parent_size > 0) {
+        encode_details(recorder, detail_model, band, size, parent, parent_size);
+      } else {
+        encode_details_without_parent(recorder, detail_model, band, size);
+      }
+      parent = band;
+      parent_size = size;
+      end -= size;
+    }
+  }
 
   // Coding pass, back to front, into a buffer filled downwards from its end
   // (at most one word per decision, and the final state).
@@ -438,7 +479,7 @@ AransResult<std::vector<std::int16_t>> decode_bands(std::span<const std::uint8_t
 
   DecodedValues decoded{{}, count};
   try {
-    if (!walk_bands(decoder, layout, decoded)) return Err{AransError::Truncated};
+    if (!decode_bands_in_order(decoder, layout, decoded)) return Err{AransError::Truncated};
   } catch (const std::bad_alloc&) {
     return Err{AransError::OutOfMemory};
   } catch (const std::length_error&) {
