@@ -273,6 +273,21 @@ TEST(BandCoderAgainstReference, SameBytesAndValues) {
   }
 }
 
+// The decoder's storage grows from 2^16 values, so it decodes a long band in
+// runs that restart mid-band: here at an odd and at an even index of the
+// finest band, with the parent's part of the contexts formed per run.
+TEST(BandCoderAgainstReference, SameValuesAcrossTheDecodersStorageGrowth) {
+  std::mt19937 rng(5);
+  for (const BandLayout& layout : {BandLayout{1, {70000, 40000}}, BandLayout{2, {70000, 40000}}}) {
+    const Values values = make_values(layout, 1, rng);
+    const Bytes expected = reference_encode(values, layout);
+    auto payload = encode_bands(values, layout);
+    ASSERT_TRUE(payload.ok());
+    ASSERT_EQ(payload.value(), expected);
+    EXPECT_EQ(decoded(expected, layout).values, values);
+  }
+}
+
 // Damaged payloads: both decoders give the same values or the same error,
 // whether the damage is a cut (at every length near the end, where the
 // decoder leaves its unchecked path), flipped bits or extra bytes.

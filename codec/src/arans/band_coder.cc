@@ -34,6 +34,53 @@ inline std::int32_t wrap16(std::int32_t v) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(v)));
 }
 
+// Values up to a block's length are formed at a time where that pays.
+inline constexpr std::size_t kContextBlock = 256;
+
+// A magnitude capped at 1024: any term of the activity that large puts it
+// at 1024 or more, context 11, either way, so capped terms leave every
+// context as it is and keep the activity within 16 bits.
+inline std::uint16_t capped_magnitude(std::int32_t v) {
+  return static_cast<std::uint16_t>(std::min<std::uint32_t>(bands::magnitude(v), 1024));
+}
+
+// The parent's part of the contexts of children [begin, begin + count)
+// (count <= kContextBlock) of a band: 2|P[pj]| + |P[qj]| from capped
+// magnitudes, and class(P[pj]). Children 2i and 2i + 1 belong to parent i;
+// away from the parent band's ends, where no index needs clamping, a pair is
+// formed without branches, in a loop compilers turn into vector code.
+void parent_terms(std::size_t begin, std::size_t count, const std::int16_t* parent, std::size_t parent_last,
+                  std::uint16_t* activity, std::uint8_t* classes) {
+  auto child = [&](std::size_t k) {
+    const std::size_t j = begin + k;
+    const std::size_t i = std::min(j >> 1, parent_last);
+    const std::size_t neighbour = (j & 1) ? std::min(i + 1, parent_last) : i - (i != 0 ? 1 : 0);
+    activity[k] = static_cast<std::uint16_t>(2 * capped_magnitude(parent[i]) + capped_magnitude(parent[neighbour]));
+    classes[k] = static_cast<std::uint8_t>(bands::sign_class(parent[i]));
+  };
+  // An odd start takes its first child alone.
+  std::size_t k0 = 0;
+  if ((begin & 1) != 0 && count > 0) child(k0++);
+  const std::size_t first = (begin + k0) >> 1;
+  const std::size_t pairs = (count - k0) >> 1;
+  const std::size_t interior_begin = first == 0 ? 1 : 0;
+  const std::size_t interior_end = parent_last > first ? std::min(pairs, parent_last - first) : 0;
+  const std::size_t lo = std::min(interior_begin, interior_end);
+  for (std::size_t k = k0; k < k0 + 2 * lo; ++k) child(k);
+  std::uint16_t* pair_activity = activity + k0;
+  std::uint8_t* pair_classes = classes + k0;
+  for (std::size_t h = lo; h < interior_end; ++h) {
+    const std::int16_t* p = parent + first + h;
+    const auto twice = static_cast<std::uint16_t>(2 * capped_magnitude(p[0]));
+    const auto sign = static_cast<std::uint8_t>(bands::sign_class(p[0]));
+    pair_activity[2 * h] = static_cast<std::uint16_t>(twice + capped_magnitude(p[-1]));
+    pair_activity[2 * h + 1] = static_cast<std::uint16_t>(twice + capped_magnitude(p[1]));
+    pair_classes[2 * h] = sign;
+    pair_classes[2 * h + 1] = sign;
+  }
+  for (std::size_t k = k0 + 2 * std::max(lo, interior_end); k < count; ++k) child(k);
+}
+
 // What the walk of one band carries from value to value.
 struct BandHistory {
   std::uint32_t previous1 = 0;  // |s[j-1]|
@@ -56,19 +103,23 @@ bool decode_run(Decoder& decoder, BandModel& model, BandHistory& history, std::i
   unsigned previous_sign = history.previous_sign;
   std::int32_t previous_approximation = history.previous_approximation;
   bool ok = true;
+  // The parent band is complete, so its part of the contexts is formed a
+  // block ahead, off the chain of decisions (see parent_terms).
+  std::uint16_t parent_activities[kContextBlock];
+  std::uint8_t parent_classes[kContextBlock];
+  std::size_t block_begin = begin;
+  std::size_t block_end = begin;
   for (std::size_t j = begin; j < end; ++j) {
     std::uint32_t parent_activity = 0;
     unsigned parent_sign = 0;
     if constexpr (kParent) {
-      const std::size_t pj = std::min(j >> 1, parent_last);
-      // The nearer of the parent's two neighbours: odd positions sit
-      // between parent pj and pj + 1, even ones between pj - 1 and pj.
-      const std::size_t after = std::min(pj + 1, parent_last);
-      const std::size_t before = pj - (pj != 0 ? 1 : 0);
-      const std::size_t qj = (j & 1) ? after : before;
-      const std::int32_t p = parent[pj];
-      parent_activity = 2 * bands::magnitude(p) + bands::magnitude(parent[qj]);
-      parent_sign = bands::sign_class(p);
+      if (j == block_end) {
+        block_begin = j;
+        block_end = j + std::min(kContextBlock, end - j);
+        parent_terms(j, block_end - j, parent, parent_last, parent_activities, parent_classes);
+      }
+      parent_activity = parent_activities[j - block_begin];
+      parent_sign = parent_classes[j - block_begin];
     }
     const unsigned context = bands::magnitude_context(previous1, previous2, parent_activity);
     const unsigned sign_context = 3 * previous_sign + parent_sign;
@@ -393,12 +444,6 @@ void encode_details_without_parent(DecisionRecorder& recorder, BandModel& model,
 // way), so that the activity fits 16 bits, and its bit length, capped at 11,
 // is counted as the powers of two it reaches. Context k of the block:
 // magnitude context in the low 4 bits, sign context in the high 4.
-inline constexpr std::size_t kContextBlock = 256;
-
-inline std::uint16_t capped_magnitude(std::int32_t v) {
-  return static_cast<std::uint16_t>(std::min<std::uint32_t>(bands::magnitude(v), 1024));
-}
-
 void details_contexts(const std::int16_t* band, std::size_t begin, std::size_t count, const std::int16_t* parent,
                       std::size_t parent_last, std::uint8_t* contexts) {
   std::uint16_t magnitudes[kContextBlock + 2];  // of band[begin - 2 ..]
@@ -412,33 +457,7 @@ void details_contexts(const std::int16_t* band, std::size_t begin, std::size_t c
     magnitudes[k + 2] = capped_magnitude(band[begin + k]);
     classes[k + 1] = static_cast<std::uint8_t>(bands::sign_class(band[begin + k]));
   }
-  // Children 2h and 2h + 1 of the block belong to parent first + h (the
-  // block starts at an even index). Away from the parent band's ends, where
-  // the neighbours need no clamping, a pair is formed without branches.
-  const std::size_t first = begin >> 1;
-  const std::size_t pairs = count >> 1;
-  const std::size_t interior_begin = first == 0 ? 1 : 0;
-  const std::size_t interior_end = parent_last > first ? std::min(pairs, parent_last - first) : 0;
-  auto child = [&](std::size_t k) {
-    const std::size_t j = begin + k;
-    const std::size_t i = std::min(j >> 1, parent_last);
-    const std::size_t neighbour = (j & 1) ? std::min(i + 1, parent_last) : i - (i != 0 ? 1 : 0);
-    parent_activity[k] =
-        static_cast<std::uint16_t>(2 * capped_magnitude(parent[i]) + capped_magnitude(parent[neighbour]));
-    parent_classes[k] = static_cast<std::uint8_t>(bands::sign_class(parent[i]));
-  };
-  const std::size_t lo = std::min(interior_begin, interior_end);
-  for (std::size_t k = 0; k < 2 * lo; ++k) child(k);
-  for (std::size_t h = lo; h < interior_end; ++h) {
-    const std::int16_t* p = parent + first + h;
-    const auto twice = static_cast<std::uint16_t>(2 * capped_magnitude(p[0]));
-    const auto sign = static_cast<std::uint8_t>(bands::sign_class(p[0]));
-    parent_activity[2 * h] = static_cast<std::uint16_t>(twice + capped_magnitude(p[-1]));
-    parent_activity[2 * h + 1] = static_cast<std::uint16_t>(twice + capped_magnitude(p[1]));
-    parent_classes[2 * h] = sign;
-    parent_classes[2 * h + 1] = sign;
-  }
-  for (std::size_t k = 2 * std::max(lo, interior_end); k < count; ++k) child(k);
+  parent_terms(begin, count, parent, parent_last, parent_activity, parent_classes);
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint32_t activity = 4u * magnitudes[k + 1] + 2u * magnitudes[k] + parent_activity[k];
     std::uint32_t context = 0;
