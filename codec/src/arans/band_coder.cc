@@ -34,7 +34,8 @@ inline std::int32_t wrap16(std::int32_t v) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(static_cast<std::uint32_t>(v)));
 }
 
-// Values up to a block's length are formed at a time where that pays.
+// Contexts, or the parent's part of them, are formed this many values at a
+// time, in loops compilers turn into vector code.
 inline constexpr std::size_t kContextBlock = 256;
 
 // A magnitude capped at 1024: any term of the activity that large puts it
@@ -94,7 +95,7 @@ struct BandHistory {
 // when kParent. Returns false when the decoder ran out of data.
 template <bool kApproximation, bool kParent, class Decoder>
 bool decode_run(Decoder& decoder, BandModel& model, BandHistory& history, std::int16_t* band,
-              const std::int16_t* parent, std::size_t parent_last, std::size_t begin, std::size_t end) {
+                const std::int16_t* parent, std::size_t parent_last, std::size_t begin, std::size_t end) {
   // The decoder's moving state and the history live in locals for the run,
   // so that they stay in registers across the stores of values.
   typename Decoder::Cursor cursor = decoder.cursor();
@@ -104,7 +105,8 @@ bool decode_run(Decoder& decoder, BandModel& model, BandHistory& history, std::i
   std::int32_t previous_approximation = history.previous_approximation;
   bool ok = true;
   // The parent band is complete, so its part of the contexts is formed a
-  // block ahead, off the chain of decisions (see parent_terms).
+  // block ahead, off the chain of decisions (see parent_terms; its capped
+  // magnitudes give the same contexts).
   std::uint16_t parent_activities[kContextBlock];
   std::uint8_t parent_classes[kContextBlock];
   std::size_t block_begin = begin;
