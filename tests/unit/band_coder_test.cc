@@ -3,9 +3,11 @@
 // hostile layout or payload meets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "arans/band_model.h"
+#include "arans/band_reciprocals.h"
 #include "quorvane/arans/band_coder.h"
 
 // GCC 12 reports the vectors inside brace-initialised case tables as maybe
@@ -207,6 +209,63 @@ TEST(BandCoderModel, CounterStaysInsideItsRange) {
     counter.update(i % 2);
     EXPECT_EQ(counter.p, expected[i]) << "update " << i;
   }
+}
+
+// Every counter state reachable from the start, whatever the bits: the
+// probabilities stay within 31..65505, so the encoder never meets a
+// frequency below 31 and every one it meets has a reciprocal.
+TEST(BandCoderModel, ReachableProbabilitiesStayWithin31And65505) {
+  constexpr std::uint32_t kRates = bands::kSlowestRate + 1;
+  std::vector<bool> reachable(std::size_t{bands::kProbabilityTotal} * kRates, false);
+  std::vector<bands::Counter> frontier = {bands::Counter{}};
+  reachable[std::size_t{frontier[0].p} * kRates + frontier[0].n] = true;
+  std::size_t states = 1;
+  while (!frontier.empty()) {
+    const bands::Counter counter = frontier.back();
+    frontier.pop_back();
+    for (const unsigned bit : {0u, 1u}) {
+      bands::Counter next = counter;
+      next.update(bit);
+      const std::size_t index = std::size_t{next.p} * kRates + next.n;
+      if (!reachable[index]) {
+        reachable[index] = true;
+        frontier.push_back(next);
+        ++states;
+      }
+    }
+  }
+  std::uint32_t lowest = bands::kProbabilityTotal, highest = 0;
+  for (std::size_t index = 0; index < reachable.size(); ++index) {
+    if (!reachable[index]) continue;
+    lowest = std::min<std::uint32_t>(lowest, static_cast<std::uint32_t>(index / kRates));
+    highest = std::max<std::uint32_t>(highest, static_cast<std::uint32_t>(index / kRates));
+  }
+  EXPECT_EQ(lowest, 31u);
+  EXPECT_EQ(highest, 65505u);
+  EXPECT_GT(states, 60000u);  // nearly every probability in between is met
+}
+
+// The encoder divides through reciprocals. Each entry is ceil(2^64 / f),
+// checked here in 128 bits, which makes the quotient exact for every 32-bit
+// state (see band_reciprocals.h); the spot checks sit where an error would
+// show first: multiples of f and their neighbours, and the largest state
+// the coding pass divides (f * 2^16 - 1) and beyond.
+TEST(BandCoderEncoder, ReciprocalDivisionIsExactForEveryFrequency) {
+  const bands::WideProduct two_to_64 = static_cast<bands::WideProduct>(1) << 64;
+  std::mt19937 random(11);
+  for (std::uint32_t f = 2; f < bands::kProbabilityTotal; ++f) {
+    const bands::WideProduct product = static_cast<bands::WideProduct>(bands::kFrequencyReciprocals[f]) * f;
+    ASSERT_GE(product, two_to_64) << f;
+    ASSERT_LT(product - two_to_64, f) << f;
+    std::vector<std::uint32_t> states = {0u, 1u, f - 1, f, f + 1, f * 65536u - 1, 0xFFFFFFFFu, 0xFFFFFFFFu - f};
+    for (int i = 0; i < 4; ++i) {
+      const std::uint32_t multiple = (static_cast<std::uint32_t>(random()) / f) * f;
+      states.insert(states.end(), {multiple, multiple - 1, multiple + f - 1});
+    }
+    for (const std::uint32_t x : states) ASSERT_EQ(bands::divide_by_frequency(x, f), x / f) << x << " / " << f;
+  }
+  EXPECT_EQ(bands::kFrequencyReciprocals[0], 0u);
+  EXPECT_EQ(bands::kFrequencyReciprocals[1], 0u);
 }
 
 TEST(BandCoderModel, ContextsFollowTheActivity) {

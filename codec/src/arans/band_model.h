@@ -30,11 +30,14 @@ struct Counter {
   std::uint16_t p = kProbabilityTotal / 2;
   std::uint16_t n = 0;
 
+  // Without branches: the bits of mantissas and signs are close to random,
+  // and a branch on them would be mispredicted about half the time.
   void update(unsigned bit) {
-    const unsigned rate = n < kSlowestRate ? n + 1 : kSlowestRate;
-    if (n < kSlowestRate) ++n;
+    const std::uint32_t rate = n + (n < kSlowestRate ? 1u : 0u);  // also the new n
     const std::uint32_t v = p;
-    p = static_cast<std::uint16_t>(bit ? v - (v >> rate) : v + ((kProbabilityTotal - v) >> rate));
+    const std::uint32_t one_mask = 0u - bit;
+    n = static_cast<std::uint16_t>(rate);
+    p = static_cast<std::uint16_t>(v + (((kProbabilityTotal - v) >> rate) & ~one_mask) - ((v >> rate) & one_mask));
   }
 };
 
@@ -47,9 +50,14 @@ struct BandModel {
 };
 
 inline std::uint32_t magnitude(std::int32_t v) { return static_cast<std::uint32_t>(v < 0 ? -v : v); }
-inline unsigned bit_length(std::uint32_t m) { return static_cast<unsigned>(std::bit_width(m)); }
-// 0 for zero, 1 for positive, 2 for negative.
-inline unsigned sign_class(std::int32_t v) { return v == 0 ? 0u : (v > 0 ? 1u : 2u); }
+// bitlen(m) for m < 2^31, as the index of the top bit of 2m + 1: a bit
+// scan that needs no test for zero (std::bit_width branches on it, and
+// whether a magnitude or activity is zero is close to random).
+inline unsigned bit_length(std::uint32_t m) { return static_cast<unsigned>(std::bit_width((2 * m) | 1u)) - 1u; }
+// 0 for zero, 1 for positive, 2 for negative, without a branch.
+inline unsigned sign_class(std::int32_t v) {
+  return static_cast<unsigned>(v != 0) + (static_cast<std::uint32_t>(v) >> 31);
+}
 
 // Magnitude context from the activity 4|s[j-1]| + 2|s[j-2]| + 2|P[j/2]| +
 // |P[nearer neighbour]| (at most 9 * 32768 < 2^19), as its bit length capped at 11.
