@@ -1,0 +1,181 @@
+// The strip-by-strip CDF 9/7 levels (forward and inverse) of every compiled
+// variant give the bits of the full-pass portable ones: at every length near
+// the strip boundaries and the vector widths, small and large, with special
+// values mixed in; and the multi-level inverse, which runs level after level
+// in alternating buffers, gives the bits of the portable levels chained.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kernel_variant.h"
+#include "portable/cdf97_streaming.h"
+#include "portable/lifting_kernels.h"
+#include "quorvane/wavelet/factory.h"
+
+namespace quorvane::wavelet::lifting {
+namespace {
+
+std::vector<float> random_values(std::size_t n, std::uint32_t seed, bool special) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> value(-4.0f, 4.0f);
+  std::uniform_int_distribution<int> pick(0, 63);
+  constexpr float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(),
+                                std::numeric_limits<float>::infinity(),
+                                -std::numeric_limits<float>::infinity(), 0.0f, -0.0f,
+                                std::numeric_limits<float>::denorm_min(),
+                                -std::numeric_limits<float>::max()};
+  std::vector<float> v(n);
+  for (float& x : v) {
+    x = value(rng);
+    if (special && pick(rng) == 0) x = kSpecial[pick(rng) % std::size(kSpecial)];
+  }
+  return v;
+}
+
+// Same bits; a NaN that an invalid operation creates has no defined sign or
+// payload (the C library's fmaf and FMA instructions differ), so NaN only
+// has to meet NaN.
+void expect_same_bits(std::span<const float> expected, std::span<const float> actual,
+                      const std::string& what) {
+  ASSERT_EQ(expected.size(), actual.size()) << what;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (std::isnan(expected[i])) {
+      ASSERT_TRUE(std::isnan(actual[i])) << what << ", index " << i;
+      continue;
+    }
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(expected[i]), std::bit_cast<std::uint32_t>(actual[i]))
+        << what << ", index " << i;
+  }
+}
+
+// The full-pass definition of one level.
+std::vector<float> portable_inverse(std::span<const float> approximations,
+                                    std::span<const float> details) {
+  std::vector<float> evens(approximations.begin(), approximations.end());
+  std::vector<float> odds(details.begin(), details.end());
+  std::vector<float> output(evens.size() + odds.size());
+  lifting_kernels(KernelVariant::Portable).cdf97_inverse(evens, odds, output);
+  return output;
+}
+
+// Every length from the smallest to past a few vector widths, every length
+// around the first three strip boundaries (a strip ends where the odds run
+// out, so both parities of n land on each side), and some large ones whose
+// update leaves part of the interior alone (n mod 32 in {0, 1, 2}).
+std::vector<std::size_t> lengths_to_check() {
+  std::vector<std::size_t> lengths;
+  for (std::size_t n = 4; n <= 160; ++n) lengths.push_back(n);
+  for (std::size_t strips = 1; strips <= 3; ++strips) {
+    const std::size_t boundary = 2 * strips * kCdf97Strip;
+    for (std::size_t n = boundary - 12; n <= boundary + 12; ++n) lengths.push_back(n);
+  }
+  for (std::size_t n : {4097u, 8191u, 10000u, 65536u, 65537u, 65538u, 100003u}) {
+    lengths.push_back(n);
+  }
+  return lengths;
+}
+
+TEST(Cdf97StreamingInverse, EveryVariantGivesTheFullPassBits) {
+  for (const KernelVariant variant : available_kernel_variants()) {
+    const Cdf97InverseStreaming inverse = cdf97_inverse_streaming(variant);
+    for (bool special : {false, true}) {
+      for (const std::size_t n : lengths_to_check()) {
+        const std::string what = "variant " + std::to_string(static_cast<int>(variant)) +
+                                 ", n " + std::to_string(n) + (special ? ", special" : "");
+        const std::vector<float> a =
+            random_values(even_count(n), static_cast<std::uint32_t>(n), special);
+        const std::vector<float> d =
+            random_values(odd_count(n), static_cast<std::uint32_t>(n + 7919), special);
+        std::vector<float> y(n, 12345.0f);
+        inverse(a, d, y);
+        expect_same_bits(portable_inverse(a, d), y, what);
+      }
+    }
+  }
+}
+
+TEST(Cdf97StreamingForward, EveryVariantGivesTheFullPassBits) {
+  const LiftingKernels& portable = lifting_kernels(KernelVariant::Portable);
+  for (const KernelVariant variant : available_kernel_variants()) {
+    const Cdf97ForwardStreaming forward = cdf97_forward_streaming(variant);
+    for (bool special : {false, true}) {
+      for (const std::size_t n : lengths_to_check()) {
+        const std::string what = "variant " + std::to_string(static_cast<int>(variant)) +
+                                 ", n " + std::to_string(n) + (special ? ", special" : "");
+        const std::vector<float> x = random_values(n, static_cast<std::uint32_t>(n), special);
+        std::vector<float> a0(even_count(n)), d0(odd_count(n));
+        std::vector<float> a1(even_count(n), 12345.0f), d1(odd_count(n), 12345.0f);
+        portable.cdf97_forward(x, a0, d0);
+        forward(x, a1, d1);
+        expect_same_bits(a0, a1, "approximations, " + what);
+        expect_same_bits(d0, d1, "details, " + what);
+      }
+    }
+  }
+}
+
+// The bands are read in place, so they must come back untouched.
+TEST(Cdf97StreamingInverse, LeavesTheBandsAlone) {
+  for (const KernelVariant variant : available_kernel_variants()) {
+    const std::size_t n = 4 * kCdf97Strip + 3;
+    const std::vector<float> a = random_values(even_count(n), 1, false);
+    const std::vector<float> d = random_values(odd_count(n), 2, false);
+    std::vector<float> a_copy = a, d_copy = d, y(n);
+    cdf97_inverse_streaming(variant)(a_copy, d_copy, y);
+    expect_same_bits(a, a_copy, "approximations");
+    expect_same_bits(d, d_copy, "details");
+  }
+}
+
+// multi_idwt against the portable levels chained by hand, for every level
+// count a length allows.
+TEST(Cdf97StreamingInverse, MultiLevelEqualsChainedPortableLevels) {
+  const DwtExecutorHandle executor = make_cdf97_f32();
+  for (const std::size_t n : {4u, 5u, 9u, 17u, 31u, 64u, 1000u, 2049u, 4099u, 70001u}) {
+    // Band sizes of every level, finest first.
+    std::vector<std::size_t> even_sizes, odd_sizes;
+    for (std::size_t length = n; length >= 4; length = even_count(length)) {
+      even_sizes.push_back(even_count(length));
+      odd_sizes.push_back(odd_count(length));
+    }
+    for (std::size_t levels = 1; levels <= even_sizes.size(); ++levels) {
+      const std::string what = "n " + std::to_string(n) + ", levels " + std::to_string(levels);
+      std::vector<std::vector<float>> details;
+      for (std::size_t i = 0; i < levels; ++i) {
+        details.push_back(random_values(odd_sizes[i], static_cast<std::uint32_t>(n + i), false));
+      }
+      const std::vector<float> approximations =
+          random_values(even_sizes[levels - 1], static_cast<std::uint32_t>(n * 3), false);
+
+      std::vector<float> expected = approximations;
+      for (std::size_t i = levels; i-- > 0;) expected = portable_inverse(expected, details[i]);
+
+      MultiDwtRef view;
+      view.approximations = approximations;
+      for (const auto& level : details) view.details.emplace_back(level);
+      auto reconstructed = executor->multi_idwt(view);
+      ASSERT_TRUE(reconstructed.ok()) << what;
+      expect_same_bits(expected, reconstructed.value(), what);
+    }
+  }
+}
+
+// A wrong band at the finest of three levels is reported with the
+// single-level message, after the coarser levels have run.
+TEST(Cdf97StreamingInverse, MismatchAtTheFinestLevelIsReported) {
+  const DwtExecutorHandle executor = make_cdf97_f32();
+  const std::vector<float> approximations(3, 1.0f), coarse(2, 1.0f), middle(5, 1.0f);
+  const std::vector<float> finest(12, 1.0f);  // 10 + 12 samples want 11 approximations
+  auto inverse = executor->multi_idwt(MultiDwtRef{approximations, {finest, middle, coarse}});
+  ASSERT_FALSE(inverse.ok());
+  EXPECT_EQ(inverse.error().message(), "Approximate size 10 does not match required size 11");
+}
+
+}  // namespace
+}  // namespace quorvane::wavelet::lifting
