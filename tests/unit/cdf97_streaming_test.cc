@@ -5,6 +5,7 @@
 // in alternating buffers, gives the bits of the portable levels chained.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -92,9 +93,16 @@ TEST(Cdf97StreamingInverse, EveryVariantGivesTheFullPassBits) {
             random_values(even_count(n), static_cast<std::uint32_t>(n), special);
         const std::vector<float> d =
             random_values(odd_count(n), static_cast<std::uint32_t>(n + 7919), special);
+        const std::vector<float> expected = portable_inverse(a, d);
         std::vector<float> y(n, 12345.0f);
         inverse(a, d, y);
-        expect_same_bits(portable_inverse(a, d), y, what);
+        expect_same_bits(expected, y, what);
+        // The approximations as the last samples of the output, as the
+        // multi-level inverse lays them out.
+        std::vector<float> in_place(n, 12345.0f);
+        std::copy(a.begin(), a.end(), in_place.end() - static_cast<std::ptrdiff_t>(a.size()));
+        inverse(std::span<const float>(in_place).last(a.size()), d, in_place);
+        expect_same_bits(expected, in_place, "in place, " + what);
       }
     }
   }
@@ -133,10 +141,21 @@ TEST(Cdf97StreamingInverse, LeavesTheBandsAlone) {
   }
 }
 
-// multi_idwt against the portable levels chained by hand, for every level
-// count a length allows.
-TEST(Cdf97StreamingInverse, MultiLevelEqualsChainedPortableLevels) {
-  const DwtExecutorHandle executor = make_cdf97_f32();
+std::vector<float> portable_cdf53_inverse(std::span<const float> approximations,
+                                          std::span<const float> details) {
+  std::vector<float> evens(approximations.begin(), approximations.end());
+  std::vector<float> odds(details.size());
+  std::vector<float> output(evens.size() + odds.size());
+  lifting_kernels(KernelVariant::Portable).cdf53_inverse(evens, details, odds, output);
+  return output;
+}
+
+using LevelInverse = std::vector<float> (*)(std::span<const float>, std::span<const float>);
+
+// multi_idwt, which builds every level inside its result, against the
+// portable levels chained by hand, for every level count a length allows.
+void expect_multi_level_equals_chained_levels(const DwtExecutorHandle& executor,
+                                              LevelInverse portable_inverse) {
   for (const std::size_t n : {4u, 5u, 9u, 17u, 31u, 64u, 1000u, 2049u, 4099u, 70001u}) {
     // Band sizes of every level, finest first.
     std::vector<std::size_t> even_sizes, odd_sizes;
@@ -164,6 +183,14 @@ TEST(Cdf97StreamingInverse, MultiLevelEqualsChainedPortableLevels) {
       expect_same_bits(expected, reconstructed.value(), what);
     }
   }
+}
+
+TEST(Cdf97StreamingInverse, MultiLevelEqualsChainedPortableLevels) {
+  expect_multi_level_equals_chained_levels(make_cdf97_f32(), portable_inverse);
+}
+
+TEST(Cdf53Inverse, MultiLevelEqualsChainedPortableLevels) {
+  expect_multi_level_equals_chained_levels(make_cdf53_f32(), portable_cdf53_inverse);
 }
 
 // A wrong band at the finest of three levels is reported with the

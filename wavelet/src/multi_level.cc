@@ -97,9 +97,12 @@ WaveletResult<std::vector<float>> idwt_level(const IncompleteDwtExecutor& step,
 namespace {
 
 // Lifting levels come back exactly as long as their two bands, so every
-// length is known before the first level runs. The levels alternate between
-// the result and one working buffer, the finest writing the result: a level
-// never reads the buffer it writes, and nothing is allocated per level.
+// length is known before the first level runs, and every level is built in
+// the result itself: level i fills the last lengths[i] samples, and its
+// approximations are the last lengths[i + 1] of them, where the coarser level
+// just wrote them. The lifting inverses allow exactly this overlap (they read
+// each approximation before they write the output sample that holds it), so
+// nothing but the result is allocated.
 WaveletResult<std::vector<float>> multi_idwt_exact_levels(const IncompleteDwtExecutor& step,
                                                           const MultiDwtRef& decomposition) {
   const auto& details = decomposition.details;
@@ -114,15 +117,9 @@ WaveletResult<std::vector<float>> multi_idwt_exact_levels(const IncompleteDwtExe
     lengths[i] = length;
   }
   QUORVANE_TRY(std::vector<float> result, zeroed_floats(lengths[0]));
-  WorkBuffer work;
-  if (levels > 1) {
-    QUORVANE_TRY(WorkBuffer buffer, work_buffer(lengths[1]));
-    work = std::move(buffer);
-  }
   std::span<const float> approximations = decomposition.approximations;
   for (std::size_t i = levels; i-- > 0;) {
-    const std::span<float> output =
-        (i % 2 == 0 ? std::span<float>(result) : work.span()).first(lengths[i]);
+    const std::span<float> output = std::span<float>(result).last(lengths[i]);
     QUORVANE_TRY_STATUS(step.execute_inverse(approximations, details[i], output));
     approximations = output;
   }

@@ -141,6 +141,11 @@ QUORVANE_KERNEL_INLINE void predict_range(const Window& w, std::size_t from, std
 // The inverse of one level: `approximations` (E) and `details` (O) are read
 // and never written, `output` (E + O) written once. Needs E >= 2, O >= 2 and
 // E - O in {0, 1}, which the executor checks.
+//
+// `approximations` may also be the last E samples of `output` itself: a strip
+// writes output samples below 2 * loaded - 4, and the approximations not yet
+// loaded start at output index O + loaded, which is above that since
+// loaded <= O.
 template <class Passes, class StripPasses>
 QUORVANE_KERNEL_INLINE void cdf97_inverse_streaming_steps(std::span<const float> approximations,
                                                           std::span<const float> details,
