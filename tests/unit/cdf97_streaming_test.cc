@@ -17,6 +17,7 @@
 #include "kernel_variant.h"
 #include "portable/cdf97_streaming.h"
 #include "portable/lifting_kernels.h"
+#include "quorvane/wavelet/band_source.h"
 #include "quorvane/wavelet/factory.h"
 
 namespace quorvane::wavelet::lifting {
@@ -95,13 +96,13 @@ TEST(Cdf97StreamingInverse, EveryVariantGivesTheFullPassBits) {
             random_values(odd_count(n), static_cast<std::uint32_t>(n + 7919), special);
         const std::vector<float> expected = portable_inverse(a, d);
         std::vector<float> y(n, 12345.0f);
-        inverse(a, d, y);
+        inverse(band_of(a), band_of(d), y);
         expect_same_bits(expected, y, what);
         // The approximations as the last samples of the output, as the
         // multi-level inverse lays them out.
         std::vector<float> in_place(n, 12345.0f);
         std::copy(a.begin(), a.end(), in_place.end() - static_cast<std::ptrdiff_t>(a.size()));
-        inverse(std::span<const float>(in_place).last(a.size()), d, in_place);
+        inverse(band_of(std::span<const float>(in_place).last(a.size())), band_of(d), in_place);
         expect_same_bits(expected, in_place, "in place, " + what);
       }
     }
@@ -128,6 +129,98 @@ TEST(Cdf97StreamingForward, EveryVariantGivesTheFullPassBits) {
   }
 }
 
+// A source over floats held in a vector, each read rounded through a
+// product with `step` (as a decoder's dequantisation is), and counting the
+// samples it hands out.
+struct ScaledFloats {
+  std::vector<float> values;
+  float step;
+  mutable std::size_t samples_read = 0;
+
+  static void read(const void* context, std::size_t offset, std::size_t count, float* out) {
+    const auto& self = *static_cast<const ScaledFloats*>(context);
+    for (std::size_t i = 0; i < count; ++i) out[i] = self.values.at(offset + i) * self.step;
+    self.samples_read += count;
+  }
+  BandSource source() const { return {&ScaledFloats::read, this}; }
+};
+
+TEST(Cdf97StreamingInverse, EveryVariantReadsBandsFromASource) {
+  for (const KernelVariant variant : available_kernel_variants()) {
+    const Cdf97InverseStreaming inverse = cdf97_inverse_streaming(variant);
+    for (const std::size_t n : lengths_to_check()) {
+      const std::string what =
+          "variant " + std::to_string(static_cast<int>(variant)) + ", n " + std::to_string(n);
+      // Approximations and details side by side in one source, 5 values in.
+      ScaledFloats stored{random_values(5 + n, static_cast<std::uint32_t>(n), true), 0.375f};
+      const std::size_t e = even_count(n), o = odd_count(n);
+      std::vector<float> a(e), d(o);
+      for (std::size_t i = 0; i < e; ++i) a[i] = stored.values[5 + i] * stored.step;
+      for (std::size_t i = 0; i < o; ++i) d[i] = stored.values[5 + e + i] * stored.step;
+      const BandSource source = stored.source();
+      std::vector<float> y(n, 12345.0f);
+      inverse(StripBand{nullptr, &source, 5, e}, StripBand{nullptr, &source, 5 + e, o}, y);
+      expect_same_bits(portable_inverse(a, d), y, what);
+      EXPECT_EQ(stored.samples_read, n) << what;  // every coefficient read once
+    }
+  }
+}
+
+// The multi-level inverse over a source: the bits of multi_idwt over the
+// same coefficients as floats, for every level count a length allows.
+TEST(Cdf97StreamingInverse, MultiLevelFromASourceEqualsMultiIdwt) {
+  const DwtExecutorHandle executor = make_cdf97_f32();
+  for (const std::size_t n : {4u, 5u, 9u, 17u, 31u, 64u, 1000u, 2049u, 4099u, 70001u}) {
+    std::vector<DwtSize> sizes;
+    for (std::size_t length = n; length >= 4; length = even_count(length)) {
+      sizes.push_back({even_count(length), odd_count(length)});
+    }
+    while (!sizes.empty()) {
+      const std::string what = "n " + std::to_string(n) + ", levels " + std::to_string(sizes.size());
+      // Stream order: coarsest approximations, then details finest first.
+      ScaledFloats stored{random_values(n, static_cast<std::uint32_t>(n + sizes.size()), false),
+                          0.5f};
+      std::vector<float> floats(n);
+      for (std::size_t i = 0; i < n; ++i) floats[i] = stored.values[i] * stored.step;
+      MultiDwtRef view;
+      std::size_t offset = sizes.back().approximations;
+      view.approximations = std::span<const float>(floats).first(offset);
+      for (const DwtSize& size : sizes) {
+        view.details.push_back(std::span<const float>(floats).subspan(offset, size.details));
+        offset += size.details;
+      }
+      ASSERT_EQ(offset, n) << what;
+      auto expected = executor->multi_idwt(view);
+      auto actual = cdf97_multi_idwt_from_source(stored.source(), sizes);
+      ASSERT_TRUE(expected.ok() && actual.ok()) << what;
+      expect_same_bits(expected.value(), actual.value(), what);
+      EXPECT_EQ(stored.samples_read, n) << what;
+      sizes.pop_back();
+    }
+  }
+}
+
+// The errors of multi_idwt, with no coefficient read.
+TEST(Cdf97StreamingInverse, SourceSizesAreCheckedLikeMultiIdwt) {
+  const ScaledFloats stored{std::vector<float>(64, 1.0f), 1.0f};
+  const std::vector<DwtSize> none;
+  EXPECT_EQ(cdf97_multi_idwt_from_source(stored.source(), none).error(),
+            WaveletError::zero_sized_input());
+  const std::vector<DwtSize> empty_approximations = {{0, 2}};
+  EXPECT_EQ(cdf97_multi_idwt_from_source(stored.source(), empty_approximations).error(),
+            WaveletError::zero_sized_input());
+  // As in MismatchAtTheFinestLevelIsReported: 10 + 12 samples want 11.
+  const std::vector<DwtSize> mismatched = {{10, 12}, {5, 5}, {3, 2}};
+  auto result = cdf97_multi_idwt_from_source(stored.source(), mismatched);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().message(), "Approximate size 10 does not match required size 11");
+  const std::vector<DwtSize> short_details = {{2, 1}};
+  EXPECT_EQ(cdf97_multi_idwt_from_source(stored.source(), short_details).error(),
+            WaveletError::details_size_mismatch(1, 2));
+  // The coarser levels ran, the finest did not.
+  EXPECT_EQ(stored.samples_read, 3u + 2u + 5u);
+}
+
 // The bands are read in place, so they must come back untouched.
 TEST(Cdf97StreamingInverse, LeavesTheBandsAlone) {
   for (const KernelVariant variant : available_kernel_variants()) {
@@ -135,7 +228,7 @@ TEST(Cdf97StreamingInverse, LeavesTheBandsAlone) {
     const std::vector<float> a = random_values(even_count(n), 1, false);
     const std::vector<float> d = random_values(odd_count(n), 2, false);
     std::vector<float> a_copy = a, d_copy = d, y(n);
-    cdf97_inverse_streaming(variant)(a_copy, d_copy, y);
+    cdf97_inverse_streaming(variant)(band_of(a_copy), band_of(d_copy), y);
     expect_same_bits(a, a_copy, "approximations");
     expect_same_bits(d, d_copy, "details");
   }

@@ -25,7 +25,7 @@ WaveletStatus NeonCdf97F32::inverse_checked(std::span<const float> approximation
   // allocated.
   static const lifting::Cdf97InverseStreaming inverse =
       lifting::cdf97_inverse_streaming(active_kernel_variant());
-  inverse(approximations, details, output);
+  inverse(lifting::band_of(approximations), lifting::band_of(details), output);
   return {};
 }
 

@@ -98,8 +98,8 @@ void cdf97_forward_streaming_neon(std::span<const float> input, std::span<float>
   cdf97_forward_streaming_steps<NeonPasses, NeonStripPasses>(input, approximations, details);
 }
 
-void cdf97_inverse_streaming_neon(std::span<const float> approximations,
-                                  std::span<const float> details, std::span<float> output) {
+void cdf97_inverse_streaming_neon(const StripBand& approximations,
+                                  const StripBand& details, std::span<float> output) {
   cdf97_inverse_streaming_steps<NeonPasses, NeonStripPasses>(approximations, details, output);
 }
 

@@ -45,8 +45,22 @@
 #include <span>
 
 #include "portable/lifting_kernels.h"
+#include "quorvane/wavelet/band_source.h"
 
 namespace quorvane::wavelet::lifting {
+
+// A band of the inverse: `size` floats at `values`, or, when `source` is
+// set, the coefficients offset ... offset + size - 1 of that source.
+struct StripBand {
+  const float* values = nullptr;
+  const BandSource* source = nullptr;
+  std::size_t offset = 0;
+  std::size_t size = 0;
+};
+
+inline StripBand band_of(std::span<const float> values) {
+  return {values.data(), nullptr, 0, values.size()};
+}
 
 // Samples of each half per strip: two buffers of this many floats (8 KiB)
 // leave room in a 32 KiB first-level cache for the bands streaming through.
@@ -77,6 +91,19 @@ struct PortableStripPasses {
 };
 
 namespace cdf97_streaming {
+
+// Samples from .. from + count - 1 of `band`, each times `factor` (one
+// rounded product; a source's own value is rounded before it).
+template <class Passes, class StripPasses>
+QUORVANE_KERNEL_INLINE void load_scaled(const StripBand& band, std::size_t from, std::size_t count,
+                                        float factor, float* out) {
+  if (band.source == nullptr) {
+    StripPasses::scaled_copy(std::span<const float>(band.values + from, count), factor, out);
+    return;
+  }
+  band.source->read(band.source->context, band.offset + from, count, out);
+  Passes::scale(std::span<float>(out, count), factor);
+}
 
 // The evens and odds of the level, held for a window of global indices that
 // starts at `base`.
@@ -139,7 +166,7 @@ QUORVANE_KERNEL_INLINE void predict_range(const Window& w, std::size_t from, std
 }  // namespace cdf97_streaming
 
 // The inverse of one level: `approximations` (E) and `details` (O) are read
-// and never written, `output` (E + O) written once. Needs E >= 2, O >= 2 and
+// (each strip once, floats or through a source) and never written, `output` (E + O) written once. Needs E >= 2, O >= 2 and
 // E - O in {0, 1}, which the executor checks.
 //
 // `approximations` may also be the last E samples of `output` itself: a strip
@@ -147,16 +174,16 @@ QUORVANE_KERNEL_INLINE void predict_range(const Window& w, std::size_t from, std
 // loaded start at output index O + loaded, which is above that since
 // loaded <= O.
 template <class Passes, class StripPasses>
-QUORVANE_KERNEL_INLINE void cdf97_inverse_streaming_steps(std::span<const float> approximations,
-                                                          std::span<const float> details,
+QUORVANE_KERNEL_INLINE void cdf97_inverse_streaming_steps(const StripBand& approximations,
+                                                          const StripBand& details,
                                                           std::span<float> output) {
   using namespace cdf97_streaming;
   constexpr std::size_t kStrip = kCdf97Strip;
   // A strip adds kStrip samples to the two carried ones; the last strip may
   // hold one even more than odds.
   constexpr std::size_t kCapacity = kStrip + 8;
-  const std::size_t even = approximations.size();
-  const std::size_t odd = details.size();
+  const std::size_t even = approximations.size;
+  const std::size_t odd = details.size;
   assert(even >= 2 && odd >= 2 && (even == odd || even == odd + 1));
   assert(output.size() == even + odd);
 
@@ -171,10 +198,10 @@ QUORVANE_KERNEL_INLINE void cdf97_inverse_streaming_steps(std::span<const float>
     const bool last = odd - loaded <= kStrip;
     const std::size_t evens_end = last ? even : loaded + kStrip;
     const std::size_t odds_end = last ? odd : loaded + kStrip;
-    StripPasses::scaled_copy(approximations.subspan(loaded, evens_end - loaded),
-                             kCdf97InverseScale, w.even_at(loaded));
-    StripPasses::scaled_copy(details.subspan(loaded, odds_end - loaded), kCdf97Scale,
-                             w.odd_at(loaded));
+    load_scaled<Passes, StripPasses>(approximations, loaded, evens_end - loaded,
+                                     kCdf97InverseScale, w.even_at(loaded));
+    load_scaled<Passes, StripPasses>(details, loaded, odds_end - loaded, kCdf97Scale,
+                                     w.odd_at(loaded));
     loaded = odds_end;
 
     // Before the last strip odds_end < O <= E, so no step reaches a border
@@ -264,8 +291,8 @@ QUORVANE_KERNEL_INLINE void cdf97_forward_streaming_steps(std::span<const float>
 }
 
 // The streaming inverse of each compiled variant.
-using Cdf97InverseStreaming = void (*)(std::span<const float> approximations,
-                                       std::span<const float> details, std::span<float> output);
+using Cdf97InverseStreaming = void (*)(const StripBand& approximations, const StripBand& details,
+                                       std::span<float> output);
 
 // The entry point of `variant`, which must be one of
 // available_kernel_variants().

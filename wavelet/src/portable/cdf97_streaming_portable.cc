@@ -9,22 +9,22 @@ void cdf97_forward_streaming_fma(std::span<const float> input, std::span<float> 
                                  std::span<float> details);
 void cdf97_forward_streaming_avx2(std::span<const float> input, std::span<float> approximations,
                                   std::span<float> details);
-void cdf97_inverse_streaming_fma(std::span<const float> approximations,
-                                 std::span<const float> details, std::span<float> output);
-void cdf97_inverse_streaming_avx2(std::span<const float> approximations,
-                                  std::span<const float> details, std::span<float> output);
+void cdf97_inverse_streaming_fma(const StripBand& approximations,
+                                 const StripBand& details, std::span<float> output);
+void cdf97_inverse_streaming_avx2(const StripBand& approximations,
+                                  const StripBand& details, std::span<float> output);
 #endif
 #if QUORVANE_NEON_VARIANTS
 void cdf97_forward_streaming_neon(std::span<const float> input, std::span<float> approximations,
                                   std::span<float> details);
-void cdf97_inverse_streaming_neon(std::span<const float> approximations,
-                                  std::span<const float> details, std::span<float> output);
+void cdf97_inverse_streaming_neon(const StripBand& approximations,
+                                  const StripBand& details, std::span<float> output);
 #endif
 
 namespace {
 
-void cdf97_inverse_streaming_portable(std::span<const float> approximations,
-                                      std::span<const float> details, std::span<float> output) {
+void cdf97_inverse_streaming_portable(const StripBand& approximations,
+                                      const StripBand& details, std::span<float> output) {
   cdf97_inverse_streaming_steps<PortablePasses, PortableStripPasses>(approximations, details,
                                                                      output);
 }

@@ -139,16 +139,14 @@ QUORVANE_AVX2_FMA_TARGET void cdf97_forward_streaming_avx2(std::span<const float
   cdf97_forward_streaming_steps<Avx2Passes, Avx2StripPasses>(input, approximations, details);
 }
 
-QUORVANE_FMA_TARGET void cdf97_inverse_streaming_fma(std::span<const float> approximations,
-                                                     std::span<const float> details,
-                                                     std::span<float> output) {
+QUORVANE_FMA_TARGET void cdf97_inverse_streaming_fma(const StripBand& approximations,
+                                                     const StripBand& details, std::span<float> output) {
   cdf97_inverse_streaming_steps<PortablePasses, PortableStripPasses>(approximations, details,
                                                                      output);
 }
 
-QUORVANE_AVX2_FMA_TARGET void cdf97_inverse_streaming_avx2(std::span<const float> approximations,
-                                                           std::span<const float> details,
-                                                           std::span<float> output) {
+QUORVANE_AVX2_FMA_TARGET void cdf97_inverse_streaming_avx2(const StripBand& approximations,
+                                                           const StripBand& details, std::span<float> output) {
   cdf97_inverse_streaming_steps<Avx2Passes, Avx2StripPasses>(approximations, details, output);
 }
 
