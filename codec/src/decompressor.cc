@@ -9,6 +9,7 @@
 #include "quorvane/arans/band_coder.h"
 #include "quorvane/codec/codec.h"
 #include "quorvane/codec/header.h"
+#include "quorvane/wavelet/band_source.h"
 #include "raw_deflate.h"
 #include "transform_error.h"
 #include "uninitialized_vector.h"
@@ -92,30 +93,66 @@ CodecResult<std::vector<std::int16_t>> decode_band_payload(std::span<const std::
   return std::move(decoded).value();
 }
 
-// Decodes the payload with the header's coder and dequantises it; the
-// decoded bytes are released before the inverse transform allocates.
-CodecResult<UninitializedVector<float>> decode_coefficients(std::span<const std::uint8_t> payload,
-                                                            const QuorvaneHeader& header,
-                                                            const std::vector<wavelet::DwtSize>& sizes,
-                                                            std::size_t coefficient_count) {
-  if (header.coder == kCoderBands) {
-    QUORVANE_TRY(const std::vector<std::int16_t> values,
-                 decode_band_payload(payload, header, sizes));
-    return dequantize(std::span<const std::int16_t>(values), header.scale, coefficient_count);
+// Coder 2's values, dequantised.
+CodecResult<UninitializedVector<float>> decode_band_coefficients(
+    std::span<const std::uint8_t> payload, const QuorvaneHeader& header,
+    const std::vector<wavelet::DwtSize>& sizes, std::size_t coefficient_count) {
+  QUORVANE_TRY(const std::vector<std::int16_t> values, decode_band_payload(payload, header, sizes));
+  return dequantize(std::span<const std::int16_t>(values), header.scale, coefficient_count);
+}
+
+// The inverse transform of dequantised coefficients (the coarsest
+// approximations, then the details from the finest level to the coarsest).
+CodecResult<std::vector<float>> reconstruct(const UninitializedVector<float>& coefficients,
+                                            const wavelet::DwtExecutor& executor,
+                                            const std::vector<wavelet::DwtSize>& sizes) {
+  const std::size_t approximation_count = sizes.back().approximations;
+  wavelet::MultiDwtRef bands;
+  bands.approximations = std::span<const float>(coefficients.data(), approximation_count);
+  std::size_t offset = approximation_count;
+  for (const wavelet::DwtSize& size : sizes) {
+    bands.details.emplace_back(coefficients.data() + offset, size.details);
+    offset += size.details;
   }
-  if (header.coder == kCoderArans) {
-    auto decoded = arans::decode_stream(payload);
-    if (!decoded.ok()) {
-      if (decoded.error() == arans::AransError::OutOfMemory) {
-        return Err{QuorvaneError::out_of_memory(header.sample_count)};
-      }
-      return Err{failed(std::string(arans::message(decoded.error())))};
-    }
-    return dequantize(decoded.value(), header.scale, coefficient_count);
+  auto reconstructed = executor.multi_idwt(bands);
+  if (!reconstructed.ok()) return Err{from_transform_error(reconstructed.error())};
+  return std::move(reconstructed).value();
+}
+
+// The coefficient bytes of coder 0 or 1, dequantised strip by strip while
+// the CDF 9/7 inverse runs: each value converted exactly, then one product
+// with the step, as dequantize gives it.
+struct QuantizedBytes {
+  const std::uint8_t* bytes;
+  float step;
+
+  static void read(const void* context, std::size_t offset, std::size_t count, float* out) {
+    const auto& source = *static_cast<const QuantizedBytes*>(context);
+    kernels::sample_kernels().dequantize_bytes(source.bytes + 2 * offset, count, source.step, out);
   }
-  auto inflated = inflate_raw(payload, 2 * coefficient_count);
-  if (!inflated.ok()) return Err{failed(inflated.error())};
-  return dequantize(inflated.value(), header.scale, coefficient_count);
+};
+
+// The inverse transform of coefficient bytes. CDF 9/7 (the default) reads
+// them straight from the bytes, so no float copy of the coefficients is ever
+// held; the other wavelets take them dequantised.
+CodecResult<std::vector<float>> reconstruct_from_bytes(std::span<const std::uint8_t> bytes,
+                                                       const QuorvaneHeader& header,
+                                                       WaveletMethod method,
+                                                       const wavelet::DwtExecutor& executor,
+                                                       const std::vector<wavelet::DwtSize>& sizes,
+                                                       std::size_t coefficient_count) {
+  if (method == WaveletMethod::cdf97) {
+    QUORVANE_TRY(const float step,
+                 dequantization_step(header.scale, bytes.size() / 2, coefficient_count));
+    const QuantizedBytes quantized{bytes.data(), step};
+    auto reconstructed = wavelet::cdf97_multi_idwt_from_source(
+        wavelet::BandSource{&QuantizedBytes::read, &quantized}, sizes);
+    if (!reconstructed.ok()) return Err{from_transform_error(reconstructed.error())};
+    return std::move(reconstructed).value();
+  }
+  QUORVANE_TRY(const UninitializedVector<float> coefficients,
+               dequantize(bytes, header.scale, coefficient_count));
+  return reconstruct(coefficients, executor, sizes);
 }
 
 // `requested` receives the header's sample count as soon as it is known: the
@@ -162,22 +199,28 @@ CodecResult<std::vector<float>> decompress_checked(std::span<const std::uint8_t>
   std::size_t coefficient_count = approximation_count;
   for (const wavelet::DwtSize& size : sizes) coefficient_count += size.details;
 
-  QUORVANE_TRY(const UninitializedVector<float> coefficients,
-               decode_coefficients(payload, header, sizes, coefficient_count));
-
-  wavelet::MultiDwtRef bands;
-  bands.approximations = std::span<const float>(coefficients.data(), approximation_count);
-  std::size_t offset = approximation_count;
-  for (const wavelet::DwtSize& size : sizes) {
-    bands.details.emplace_back(coefficients.data() + offset, size.details);
-    offset += size.details;
+  // The decoded values are released as soon as the transform has read them.
+  std::vector<float> samples;
+  if (header.coder == kCoderBands) {
+    QUORVANE_TRY(const UninitializedVector<float> coefficients,
+                 decode_band_coefficients(payload, header, sizes, coefficient_count));
+    QUORVANE_TRY(samples, reconstruct(coefficients, *executor, sizes));
+  } else if (header.coder == kCoderArans) {
+    auto decoded = arans::decode_stream(payload);
+    if (!decoded.ok()) {
+      if (decoded.error() == arans::AransError::OutOfMemory) {
+        return Err{QuorvaneError::out_of_memory(header.sample_count)};
+      }
+      return Err{failed(std::string(arans::message(decoded.error())))};
+    }
+    QUORVANE_TRY(samples, reconstruct_from_bytes(decoded.value(), header, *method, *executor,
+                                                 sizes, coefficient_count));
+  } else {
+    auto inflated = inflate_raw(payload, 2 * coefficient_count);
+    if (!inflated.ok()) return Err{failed(inflated.error())};
+    QUORVANE_TRY(samples, reconstruct_from_bytes(inflated.value(), header, *method, *executor,
+                                                 sizes, coefficient_count));
   }
-
-  auto reconstructed = executor->multi_idwt(bands);
-  if (!reconstructed.ok()) {
-    return Err{from_transform_error(reconstructed.error())};
-  }
-  std::vector<float> samples = std::move(reconstructed).value();
 
   // out = (y + mean) * range + min, the sums rounded on their own and the
   // multiply-add fused. A sample within the quantiser's error of the largest

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "quorvane/huge_page_advice.h"
 #include "quorvane/wavelet/error.h"
 
 namespace quorvane::wavelet {
@@ -21,9 +22,15 @@ inline WaveletError cannot_allocate_floats(std::size_t count) {
 }  // namespace detail
 
 // A zero-filled result vector (the filter-bank inverse adds into its output).
+// Reserved first, so that a large one is advised to take huge pages before
+// the zeros touch it.
 inline WaveletResult<std::vector<float>> zeroed_floats(std::size_t count) {
   try {
-    return std::vector<float>(count, 0.0f);
+    std::vector<float> zeros;
+    zeros.reserve(count);
+    advise_huge_pages(zeros.data(), count * sizeof(float));
+    zeros.resize(count, 0.0f);
+    return zeros;
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }

@@ -9,6 +9,10 @@
 //   kMinimumDetails  smallest details length dwt_size reports
 //   forward_checked(input, approximations, details)
 //   inverse_checked(approximations, details, output)
+//                    `approximations` may be the last samples of `output`
+//                    (the multi-level inverse builds every level in place):
+//                    each is read before the output sample holding it is
+//                    written.
 #pragma once
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "multi_level.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "checked_allocation.h"
@@ -60,34 +61,22 @@ WaveletResult<MultiDwt> multi_dwt_levels(const IncompleteDwtExecutor& step,
   if (rules.check_single_level && too_short(rules, n)) {
     return Err{WaveletError::buffer_too_small_for_level()};
   }
+  // Each level is written straight into the vectors the result keeps, and
+  // the next level reads the approximations just kept: no working copy of
+  // the signal and no copy of any level.
   MultiDwt result;
-  if (levels <= 1) {
-    QUORVANE_TRY(Dwt level, forward_step(step, input));
+  result.levels.reserve(std::min(std::max<std::size_t>(levels, 1), kMaxUsefulLevels));
+  // A single step of a filter bank is left to the executor's own check.
+  const bool checked = rules.check_single_level || levels > 1;
+  std::span<const float> level_input = input;
+  for (std::size_t k = 0; k < std::max<std::size_t>(levels, 1); ++k) {
+    if (checked && too_short(rules, level_input.size())) {
+      return Err{WaveletError::buffer_too_small_for_level()};
+    }
+    QUORVANE_TRY(Dwt level, forward_step(step, level_input));
+    // Moving the vectors keeps their storage, so the span stays valid.
     result.levels.push_back(std::move(level));
-    return result;
-  }
-
-  // Two working buffers trade roles at every level: the approximations just
-  // written become the next input, the old input the next approximations.
-  // Every level is at most as long as the one before, so both keep the
-  // first level's size and nothing is allocated for them again.
-  const std::size_t first_approximations = step.dwt_size(n).approximations;
-  QUORVANE_TRY(WorkBuffer current, work_buffer(std::max(n, first_approximations)));
-  QUORVANE_TRY(WorkBuffer next, work_buffer(std::max(n, first_approximations)));
-  std::copy(input.begin(), input.end(), current.span().begin());
-  result.levels.reserve(std::min(levels, kMaxUsefulLevels));
-
-  std::size_t length = n;
-  for (std::size_t k = 0; k < levels; ++k) {
-    if (too_short(rules, length)) return Err{WaveletError::buffer_too_small_for_level()};
-    const DwtSize size = step.dwt_size(length);
-    QUORVANE_TRY(std::vector<float> details, zeroed_floats(size.details));
-    const std::span<float> approximations = next.span().first(size.approximations);
-    QUORVANE_TRY_STATUS(step.execute_forward(current.span().first(length), approximations, details));
-    QUORVANE_TRY(std::vector<float> kept, copied_floats(approximations));
-    result.levels.push_back(Dwt{std::move(kept), std::move(details)});
-    std::swap(current, next);
-    length = size.approximations;
+    level_input = result.levels.back().approximations;
   }
   return result;
 }
@@ -105,6 +94,40 @@ WaveletResult<std::vector<float>> idwt_level(const IncompleteDwtExecutor& step,
   return output;
 }
 
+namespace {
+
+// Lifting levels come back exactly as long as their two bands, so every
+// length is known before the first level runs, and every level is built in
+// the result itself: level i fills the last lengths[i] samples, and its
+// approximations are the last lengths[i + 1] of them, where the coarser level
+// just wrote them. The lifting inverses allow exactly this overlap (they read
+// each approximation before they write the output sample that holds it), so
+// nothing but the result is allocated.
+WaveletResult<std::vector<float>> multi_idwt_exact_levels(const IncompleteDwtExecutor& step,
+                                                          const MultiDwtRef& decomposition) {
+  const auto& details = decomposition.details;
+  const std::size_t levels = details.size();
+  // lengths[i] is the reconstruction of level i (0 the finest). A sum that
+  // wraps is saturated: no buffer of that size can be allocated.
+  std::vector<std::size_t> lengths(levels);
+  std::size_t length = decomposition.approximations.size();
+  for (std::size_t i = levels; i-- > 0;) {
+    const std::size_t d = details[i].size();
+    length = length > SIZE_MAX - d ? SIZE_MAX : length + d;
+    lengths[i] = length;
+  }
+  QUORVANE_TRY(std::vector<float> result, zeroed_floats(lengths[0]));
+  std::span<const float> approximations = decomposition.approximations;
+  for (std::size_t i = levels; i-- > 0;) {
+    const std::span<float> output = std::span<float>(result).last(lengths[i]);
+    QUORVANE_TRY_STATUS(step.execute_inverse(approximations, details[i], output));
+    approximations = output;
+  }
+  return result;
+}
+
+}  // namespace
+
 WaveletResult<std::vector<float>> multi_idwt_levels(const IncompleteDwtExecutor& step,
                                                     const MultiLevelRules& rules,
                                                     const MultiDwtRef& decomposition) {
@@ -112,16 +135,15 @@ WaveletResult<std::vector<float>> multi_idwt_levels(const IncompleteDwtExecutor&
   if (details.empty() || decomposition.approximations.empty()) {
     return Err{WaveletError::zero_sized_input()};
   }
+  if (rules.exact_length_levels) return multi_idwt_exact_levels(step, decomposition);
   QUORVANE_TRY(std::vector<float> signal,
                idwt_level(step, rules, DwtRef{decomposition.approximations, details.back()}));
   for (std::size_t i = details.size() - 1; i-- > 0;) {
     std::span<const float> approximations = signal;
-    if (!rules.exact_length_levels) {
-      if (signal.size() < details[i].size()) {
-        return Err{WaveletError::approx_details_mismatch(signal.size(), details[i].size())};
-      }
-      approximations = approximations.first(details[i].size());
+    if (signal.size() < details[i].size()) {
+      return Err{WaveletError::approx_details_mismatch(signal.size(), details[i].size())};
     }
+    approximations = approximations.first(details[i].size());
     QUORVANE_TRY(std::vector<float> finer,
                  idwt_level(step, rules, DwtRef{approximations, details[i]}));
     signal = std::move(finer);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "checked_allocation.h"
+#include "portable/cdf97_streaming.h"
 
 namespace quorvane::wavelet {
 
@@ -12,18 +12,20 @@ void dwt97_forward_update_even(std::span<float> evens, std::span<const float> od
 
 void NeonCdf97F32::forward_checked(std::span<const float> input, std::span<float> approximations,
                                    std::span<float> details) const {
-  lifting::lifting_kernels(active_kernel_variant()).cdf97_forward(input, approximations, details);
+  // One sweep over the level, strip by strip.
+  static const lifting::Cdf97ForwardStreaming forward =
+      lifting::cdf97_forward_streaming(active_kernel_variant());
+  forward(input, approximations, details);
 }
 
 WaveletStatus NeonCdf97F32::inverse_checked(std::span<const float> approximations,
                                             std::span<const float> details,
                                             std::span<float> output) const {
-  // Both halves are lifted in place, so the caller's inputs are copied.
-  QUORVANE_TRY(WorkBuffer evens, work_buffer(approximations.size()));
-  QUORVANE_TRY(WorkBuffer odds, work_buffer(details.size()));
-  std::copy(approximations.begin(), approximations.end(), evens.span().begin());
-  std::copy(details.begin(), details.end(), odds.span().begin());
-  lifting::lifting_kernels(active_kernel_variant()).cdf97_inverse(evens.span(), odds.span(), output);
+  // Reads the bands in place and lifts them strip by strip: no copy, nothing
+  // allocated.
+  static const lifting::Cdf97InverseStreaming inverse =
+      lifting::cdf97_inverse_streaming(active_kernel_variant());
+  inverse(lifting::band_of(approximations), lifting::band_of(details), output);
   return {};
 }
 
