@@ -581,65 +581,75 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     step = static_cast<float>(std::exp2(lo_log));
   }
 
-  // Closed loop: realise, correct, code, decode with the real decoder and
-  // measure; shrink the step on a miss.
-  constexpr int kAttempts = 40;
-  std::optional<TargetEncoding> best;
-  bool grew = false;
+  // Closed loop: realise, correct and measure the reconstruction (the
+  // decoder's own operations, without coding); shrink the step on a miss.
+  // Only the candidate kept is coded, then decoded with `decompress` and
+  // measured again: that check is what the result promises.
+  QualityTarget inside = target;
+  if (std::isfinite(bounds.max_rmse)) inside.max_rmse = bounds.max_rmse;
   std::uint32_t retries = 0;
+  const auto finish = [&](const Candidate& candidate) -> TargetResult<std::optional<TargetEncoding>> {
+    std::optional<std::vector<std::uint8_t>> smallest;
+    StreamCoder chosen = coders.front();
+    for (const StreamCoder coder : coders) {
+      QUORVANE_TRY(std::vector<std::uint8_t> stream,
+                   target::write_stream(state.analysis, candidate.levels, candidate.coefficients, candidate.map,
+                                        coder));
+      if (!smallest || stream.size() < smallest->size()) {
+        smallest = std::move(stream);
+        chosen = coder;
+      }
+    }
+    auto decoded = decompress(*smallest);
+    if (!decoded.ok()) return Err{TargetError(TargetError::Kind::CodecFailed, decoded.error().message())};
+    const AchievedMetrics metrics = measure(samples, decoded.value());
+    if (!meets(metrics, inside)) return std::optional<TargetEncoding>{};
+    const TargetSettings settings{state.analysis.method, static_cast<std::uint8_t>(candidate.levels),
+                                  candidate.map.scale, candidate.map.step, plan.dead_zone, chosen};
+    return std::optional<TargetEncoding>{
+        TargetEncoding{std::move(*smallest), settings, metrics, retries, std::move(decoded).value()}};
+  };
+
+  constexpr int kAttempts = 40;
+  // A candidate that met an RMSE goal with room to spare, kept while one
+  // larger step is tried (which, meeting the goal too, codes smaller).
+  std::optional<Candidate> met;
+  bool grew = false;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     QUORVANE_TRY(auto realised, realise(state, step, plan.dead_zone, samples, bounds.max_abs));
     bool feasible = realised.has_value();
     if (feasible && max_error && realised->violations > 0) {
       QUORVANE_TRY(feasible, correct_max_error(state, *realised, samples, bounds.max_abs));
     }
+    std::optional<AchievedMetrics> metrics;
     if (feasible) {
-      // The real decoder and the encoder's own reconstruction use the same
-      // operations; this is the check that the stream decodes as measured.
-      std::optional<std::vector<std::uint8_t>> smallest;
-      StreamCoder chosen = coders.front();
-      for (const StreamCoder coder : coders) {
-        QUORVANE_TRY(std::vector<std::uint8_t> stream,
-                     target::write_stream(state.analysis, realised->levels, realised->coefficients,
-                                          realised->map, coder));
-        if (!smallest || stream.size() < smallest->size()) {
-          smallest = std::move(stream);
-          chosen = coder;
-        }
-      }
-      auto decoded = decompress(*smallest);
-      if (!decoded.ok()) return Err{TargetError(TargetError::Kind::CodecFailed, decoded.error().message())};
-      AchievedMetrics metrics = measure(samples, decoded.value());
-      QualityTarget inside = target;
-      if (std::isfinite(bounds.max_rmse)) inside.max_rmse = bounds.max_rmse;
-      if (meets(metrics, inside)) {
-        TargetSettings settings{state.analysis.method, static_cast<std::uint8_t>(realised->levels),
-                                realised->map.scale, realised->map.step, plan.dead_zone, chosen};
-        if (!best || smallest->size() < best->stream.size()) {
-          best = TargetEncoding{std::move(*smallest), settings, metrics, retries};
-        }
-        // An RMSE goal met with room to spare: try once to use the room.
-        if (!max_error && !grew && metrics.rmse < 0.97 * bounds.max_rmse && metrics.rmse > 0.0) {
+      metrics = measure(samples, realised->decoded);
+      if (meets(*metrics, inside)) {
+        if (!max_error && !grew && metrics->rmse < 0.97 * bounds.max_rmse && metrics->rmse > 0.0) {
           grew = true;
-          step = static_cast<float>(step * std::min(1.5, 0.995 * bounds.max_rmse / metrics.rmse));
+          met = std::move(realised);
+          step = static_cast<float>(step * std::min(1.5, 0.995 * bounds.max_rmse / metrics->rmse));
           continue;
         }
-        return std::move(*best);
+        QUORVANE_TRY(auto encoding, finish(*realised));
+        if (encoding) return std::move(*encoding);
+        // The decoder disagreed with the reconstruction: treat it as a miss.
+        metrics.reset();
       }
-      if (best) return std::move(*best);
-      ++retries;
-      if (!max_error && metrics.rmse > 0.0 && std::isfinite(bounds.max_rmse)) {
-        step = static_cast<float>(step * std::clamp(0.995 * bounds.max_rmse / metrics.rmse, 0.5, 0.995));
-        continue;
-      }
-    } else if (best) {
-      return std::move(*best);
-    } else {
-      ++retries;
+    }
+    if (met) {
+      QUORVANE_TRY(auto encoding, finish(*met));
+      if (encoding) return std::move(*encoding);
+      step = met->map.step;
+      met.reset();
+    }
+    ++retries;
+    if (!max_error && metrics && metrics->rmse > 0.0 && std::isfinite(bounds.max_rmse)) {
+      step = static_cast<float>(step * std::clamp(0.995 * bounds.max_rmse / metrics->rmse, 0.5, 0.995));
+      continue;
     }
     step *= 0.93f;
   }
-  if (best) return std::move(*best);
   return Err{unreachable("No stream of the format meets the target (tried steps down to " +
                          std::to_string(step) + ")")};
 }
