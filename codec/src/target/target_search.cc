@@ -72,6 +72,11 @@ struct MethodState {
   std::vector<float> peaks;
   std::map<std::size_t, SynthesisModel> models;
   std::map<std::size_t, SynthesisModel> edge_models;
+  // The rate model's subsample of each band, copied out once: the model
+  // visits it for every step it tries. sampled_details[l]: level l + 1's
+  // details; sampled_approximations[L - 1]: those of an L-level stream.
+  std::vector<std::vector<float>> sampled_details;
+  std::vector<std::vector<float>> sampled_approximations;
 
   explicit MethodState(Analysis a) : analysis(std::move(a)) {
     float detail_peak = 0.0f;
@@ -90,6 +95,30 @@ struct MethodState {
       if (peaks[levels - 1] * units_per_coefficient < target::kLargestUnits - 1.0f) return levels;
     }
     return 0;
+  }
+
+  // Every `stride`-th value from the first, stride = size / kSampledPerBand
+  // (at least 1).
+  static constexpr std::size_t kSampledPerBand = 16384;
+  static std::vector<float> subsample(std::span<const float> band) {
+    const std::size_t stride = std::max<std::size_t>(1, band.size() / kSampledPerBand);
+    std::vector<float> out;
+    out.reserve(band.size() / stride + 1);
+    for (std::size_t k = 0; k < band.size(); k += stride) out.push_back(band[k]);
+    return out;
+  }
+
+  // The subsampled bands of an L-level stream in stream order.
+  std::vector<std::span<const float>> sampled_bands(std::size_t levels) {
+    if (sampled_details.empty()) {
+      sampled_approximations.resize(analysis.bands.levels.size());
+      for (const wavelet::Dwt& level : analysis.bands.levels) sampled_details.push_back(subsample(level.details));
+    }
+    std::vector<float>& approximations = sampled_approximations[levels - 1];
+    if (approximations.empty()) approximations = subsample(analysis.bands.levels[levels - 1].approximations);
+    std::vector<std::span<const float>> out{approximations};
+    for (std::size_t level = 0; level < levels; ++level) out.emplace_back(sampled_details[level]);
+    return out;
   }
 
   // Band energies and interior responses; with exact responses of the
@@ -120,7 +149,6 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
   if (levels == 0 || !std::isfinite(units)) return ModelPoint{};
   QUORVANE_TRY(const SynthesisModel* model, state.model(levels));
 
-  constexpr std::size_t kSampledPerBand = 16384;
   constexpr int kHistogramHalf = 2048;
   static thread_local std::vector<std::uint32_t> histogram(2 * kHistogramHalf);
 
@@ -129,33 +157,39 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
   double squares = 0.0;
   double bits = 0.0;
   const std::vector<std::span<const float>> bands = analysis.stream_bands(levels);
+  const std::vector<std::span<const float>> sampled = state.sampled_bands(levels);
   for (std::size_t b = 0; b < bands.size(); ++b) {
-    const std::span<const float> band = bands[b];
+    const std::span<const float> band = sampled[b];
     if (band.empty()) continue;
-    const std::size_t stride = std::max<std::size_t>(1, band.size() / kSampledPerBand);
     const float zone = b == 0 ? 0.5f : dead_zone;
-    std::fill(histogram.begin(), histogram.end(), 0u);
-    std::size_t counted = 0;
+    // Only the bins between the smallest and largest value seen are used,
+    // and only those are counted and cleared.
+    int lowest = kHistogramHalf;
+    int highest = -kHistogramHalf - 1;
     std::size_t escapes = 0;
     double band_squares = 0.0;
-    for (std::size_t k = 0; k < band.size(); k += stride) {
-      const float t = band[k] * units;
+    for (const float c : band) {
+      const float t = c * units;
       const std::int16_t q = target::quantize_rounded(t, zone);
       const double error = static_cast<double>(t) - q;
       band_squares += error * error;
       if (q >= -kHistogramHalf && q < kHistogramHalf) {
         ++histogram[static_cast<std::size_t>(q + kHistogramHalf)];
+        lowest = std::min<int>(lowest, q);
+        highest = std::max<int>(highest, q);
       } else {
         ++escapes;
       }
-      ++counted;
     }
+    const std::size_t counted = band.size();
     double entropy = 0.0;
-    for (const std::uint32_t count : histogram) {
+    for (int q = lowest; q <= highest; ++q) {
+      std::uint32_t& count = histogram[static_cast<std::size_t>(q + kHistogramHalf)];
       if (count != 0) entropy -= count * std::log2(static_cast<double>(count) / counted);
+      count = 0;
     }
     entropy += static_cast<double>(escapes) * 20.0;
-    const double weight = static_cast<double>(band.size()) / static_cast<double>(counted);
+    const double weight = static_cast<double>(bands[b].size()) / static_cast<double>(counted);
     bits += entropy * weight;
     squares += band_squares * weight * model->bands[b].energy;
   }
@@ -165,47 +199,85 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
   return point;
 }
 
-// The largest step whose modelled RMSE stays within `goal`, by bisection on
-// log2(step); nullopt when even tiny steps cannot (the coefficients clamp).
+// The largest step whose modelled RMSE stays within `goal`, on log2(step);
+// nullopt when even tiny steps cannot (the coefficients clamp). Brackets the
+// step in strides of 2, then narrows the bracket by false position (the
+// RMSE grows about in proportion to the step, so its logarithm is nearly a
+// line in log2(step)), halving the stale end's value when one end stays put
+// (the Illinois rule), until the RMSE lies within 0.1 % below the goal or
+// the bracket is as narrow as ten halvings would make it.
 TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState& state, double goal,
                                                                      float dead_zone) {
   using Found = std::optional<std::pair<float, ModelPoint>>;
+  const auto accepted = [&](const ModelPoint& p) { return p.feasible && p.rmse <= goal; };
   double lo_log = std::log2(std::max(goal, 1e-30)) + 1.0;
   QUORVANE_TRY(ModelPoint point, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
   double hi_log;
-  if (point.feasible && point.rmse <= goal) {
+  ModelPoint high;
+  if (accepted(point)) {
     hi_log = lo_log + 2.0;
     for (int i = 0; i < 12; ++i) {
       QUORVANE_TRY(ModelPoint above, model_point(state, static_cast<float>(std::exp2(hi_log)), dead_zone));
-      if (!(above.feasible && above.rmse <= goal)) break;
+      if (!accepted(above)) {
+        high = above;
+        break;
+      }
       lo_log = hi_log;
       point = above;
       hi_log += 2.0;
     }
   } else {
     hi_log = lo_log;
+    high = point;
     bool found = false;
     for (int i = 0; i < 16; ++i) {
       lo_log -= 2.0;
       QUORVANE_TRY(ModelPoint below, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
-      if (below.feasible && below.rmse <= goal) {
+      if (accepted(below)) {
         point = below;
         found = true;
         break;
       }
       hi_log = lo_log;
+      high = below;
     }
     if (!found) return Found{};
   }
-  for (int i = 0; i < 10; ++i) {
-    const double mid = 0.5 * (lo_log + hi_log);
-    QUORVANE_TRY(ModelPoint middle, model_point(state, static_cast<float>(std::exp2(mid)), dead_zone));
-    if (middle.feasible && middle.rmse <= goal) {
-      lo_log = mid;
-      point = middle;
-    } else {
-      hi_log = mid;
+  if (!(point.rmse > 0.0) || !std::isfinite(goal) || goal <= 0.0) {
+    // Nothing to interpolate: an exact model or no finite goal keeps the
+    // bracket's accepted end.
+    return Found{std::pair{static_cast<float>(std::exp2(lo_log)), point}};
+  }
+  constexpr double kNarrowest = 2.0 / 1024.0;
+  constexpr double kClose = 1e-3;
+  const double log_goal = std::log2(goal);
+  double lo_value = std::log2(point.rmse) - log_goal;  // <= 0
+  double hi_value = high.feasible && high.rmse > 0.0 ? std::log2(high.rmse) - log_goal : kInfinity;
+  double lo_distance = lo_value;  // lo_value before any halving
+  int stale_side = 0;  // -1: lo stayed put last time, +1: hi did
+  for (int i = 0; i < 10 && hi_log - lo_log > kNarrowest && lo_distance < -kClose; ++i) {
+    double next = 0.5 * (lo_log + hi_log);
+    if (std::isfinite(hi_value) && hi_value > lo_value) {
+      next = lo_log + (hi_log - lo_log) * (-lo_value) / (hi_value - lo_value);
+      // Keep clear of the ends so that the bracket always shrinks.
+      const double margin = 0.25 * kNarrowest;
+      next = std::clamp(next, lo_log + margin, hi_log - margin);
     }
+    QUORVANE_TRY(ModelPoint middle, model_point(state, static_cast<float>(std::exp2(next)), dead_zone));
+    if (accepted(middle)) {
+      lo_log = next;
+      point = middle;
+      lo_value = middle.rmse > 0.0 ? std::log2(middle.rmse) - log_goal : -kInfinity;
+      lo_distance = lo_value;
+      if (stale_side == 1 && std::isfinite(hi_value)) hi_value *= 0.5;
+      stale_side = 1;
+    } else {
+      hi_log = next;
+      hi_value = middle.feasible && middle.rmse > 0.0 ? std::log2(middle.rmse) - log_goal : kInfinity;
+      if (stale_side == -1 && std::isfinite(lo_value)) lo_value *= 0.5;
+      stale_side = -1;
+    }
+    if (!std::isfinite(lo_value)) break;
   }
   return Found{std::pair{static_cast<float>(std::exp2(lo_log)), point}};
 }
