@@ -199,87 +199,81 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
   return point;
 }
 
-// The largest step whose modelled RMSE stays within `goal`, on log2(step);
-// nullopt when even tiny steps cannot (the coefficients clamp). Brackets the
-// step in strides of 2, then narrows the bracket by false position (the
-// RMSE grows about in proportion to the step, so its logarithm is nearly a
-// line in log2(step)), halving the stale end's value when one end stays put
-// (the Illinois rule), until the RMSE lies within 0.1 % below the goal or
-// the bracket is as narrow as ten halvings would make it.
+// The largest step whose modelled RMSE stays within `goal`, found on
+// log2(step) from `guess` (a log2 step; the goal itself is a fair one);
+// nullopt when even tiny steps cannot (the coefficients clamp, and then they
+// clamp at every smaller step too). The modelled RMSE grows about in
+// proportion to the step, so log2(RMSE / goal) is nearly a line of slope 1
+// in log2(step): Newton steps with that slope until the answer is
+// bracketed, then false position with the Illinois rule (halving the stale
+// end's value when one end stays put), until the RMSE lies within 0.1 %
+// below the goal or the bracket is 2^-9 wide.
 TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState& state, double goal,
-                                                                     float dead_zone) {
+                                                                     float dead_zone, double guess) {
   using Found = std::optional<std::pair<float, ModelPoint>>;
-  const auto accepted = [&](const ModelPoint& p) { return p.feasible && p.rmse <= goal; };
-  double lo_log = std::log2(std::max(goal, 1e-30)) + 1.0;
-  QUORVANE_TRY(ModelPoint point, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
-  double hi_log;
-  ModelPoint high;
-  if (accepted(point)) {
-    hi_log = lo_log + 2.0;
-    for (int i = 0; i < 12; ++i) {
-      QUORVANE_TRY(ModelPoint above, model_point(state, static_cast<float>(std::exp2(hi_log)), dead_zone));
-      if (!accepted(above)) {
-        high = above;
-        break;
-      }
-      lo_log = hi_log;
-      point = above;
-      hi_log += 2.0;
-    }
-  } else {
-    hi_log = lo_log;
-    high = point;
-    bool found = false;
-    for (int i = 0; i < 16; ++i) {
-      lo_log -= 2.0;
-      QUORVANE_TRY(ModelPoint below, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
-      if (accepted(below)) {
-        point = below;
-        found = true;
-        break;
-      }
-      hi_log = lo_log;
-      high = below;
-    }
-    if (!found) return Found{};
-  }
-  if (!(point.rmse > 0.0) || !std::isfinite(goal) || goal <= 0.0) {
-    // Nothing to interpolate: an exact model or no finite goal keeps the
-    // bracket's accepted end.
-    return Found{std::pair{static_cast<float>(std::exp2(lo_log)), point}};
-  }
   constexpr double kNarrowest = 2.0 / 1024.0;
-  constexpr double kClose = 1e-3;
-  const double log_goal = std::log2(goal);
-  double lo_value = std::log2(point.rmse) - log_goal;  // <= 0
-  double hi_value = high.feasible && high.rmse > 0.0 ? std::log2(high.rmse) - log_goal : kInfinity;
-  double lo_distance = lo_value;  // lo_value before any halving
-  int stale_side = 0;  // -1: lo stayed put last time, +1: hi did
-  for (int i = 0; i < 10 && hi_log - lo_log > kNarrowest && lo_distance < -kClose; ++i) {
-    double next = 0.5 * (lo_log + hi_log);
-    if (std::isfinite(hi_value) && hi_value > lo_value) {
-      next = lo_log + (hi_log - lo_log) * (-lo_value) / (hi_value - lo_value);
-      // Keep clear of the ends so that the bracket always shrinks.
-      const double margin = 0.25 * kNarrowest;
-      next = std::clamp(next, lo_log + margin, hi_log - margin);
-    }
-    QUORVANE_TRY(ModelPoint middle, model_point(state, static_cast<float>(std::exp2(next)), dead_zone));
-    if (accepted(middle)) {
-      lo_log = next;
-      point = middle;
-      lo_value = middle.rmse > 0.0 ? std::log2(middle.rmse) - log_goal : -kInfinity;
-      lo_distance = lo_value;
-      if (stale_side == 1 && std::isfinite(hi_value)) hi_value *= 0.5;
-      stale_side = 1;
+  constexpr double kClose = 2e-4;
+  constexpr double kLongest = 4.0;  // the largest Newton move, in log2(step)
+  constexpr int kEvaluations = 24;
+  const double log_goal = std::log2(std::max(goal, 1e-300));
+  struct End {
+    double at = 0.0;
+    double value = 0.0;  // log2(RMSE / goal), possibly halved by the Illinois rule
+    bool known = false;
+  } lo, hi;
+  ModelPoint kept;
+  double distance = -kInfinity;  // lo's true value
+  double hi_distance = kInfinity;  // hi's true value
+  double hi_bits = kInfinity;
+  int stale_side = 0;            // +1: hi stayed put last time, -1: lo did
+  double at = guess;
+  for (int i = 0; i < kEvaluations; ++i) {
+    QUORVANE_TRY(const ModelPoint point, model_point(state, static_cast<float>(std::exp2(at)), dead_zone));
+    if (!point.feasible) {
+      if (!lo.known) return Found{};
+      hi = End{at, kInfinity, true};  // unreachable with lo feasible below; kept for safety
     } else {
-      hi_log = next;
-      hi_value = middle.feasible && middle.rmse > 0.0 ? std::log2(middle.rmse) - log_goal : kInfinity;
-      if (stale_side == -1 && std::isfinite(lo_value)) lo_value *= 0.5;
-      stale_side = -1;
+      // An exact model (RMSE 0) says nothing about the distance: take it as
+      // two octaves below the goal.
+      const double value = point.rmse > 0.0 ? std::log2(point.rmse) - log_goal : -2.0;
+      if (point.rmse <= goal) {
+        if (stale_side == 1 && hi.known && std::isfinite(hi.value)) hi.value *= 0.5;
+        stale_side = 1;
+        lo = End{at, value, true};
+        kept = point;
+        distance = value;
+      } else {
+        if (stale_side == -1 && lo.known) lo.value *= 0.5;
+        stale_side = -1;
+        hi = End{at, value, true};
+        hi_distance = value;
+        hi_bits = point.bits;
+      }
     }
-    if (!std::isfinite(lo_value)) break;
+    if (lo.known && distance >= -kClose) break;
+    if (lo.known && hi.known && hi.at - lo.at <= kNarrowest) break;
+    if (lo.known && hi.known) {
+      at = 0.5 * (lo.at + hi.at);
+      if (std::isfinite(hi.value) && hi.value > lo.value) {
+        const double margin = 0.25 * kNarrowest;
+        at = std::clamp(lo.at + (hi.at - lo.at) * (-lo.value) / (hi.value - lo.value), lo.at + margin,
+                        hi.at - margin);
+      }
+    } else {
+      const End& last = lo.known ? lo : hi;
+      // Aim a hair below the goal, so that the next point is likely
+      // accepted and close.
+      const double move = std::clamp(-(last.value + 0.5 * kClose), -kLongest, kLongest);
+      at = last.at + move;
+    }
   }
-  return Found{std::pair{static_cast<float>(std::exp2(lo_log)), point}};
+  if (!lo.known) return Found{};
+  // Candidates are compared at the goal itself, not wherever in the last
+  // bracket each search stopped: the size is interpolated between the ends.
+  if (std::isfinite(hi_distance) && std::isfinite(hi_bits) && hi_distance > distance && distance > -1.0) {
+    kept.bits += (hi_bits - kept.bits) * (-distance) / (hi_distance - distance);
+  }
+  return Found{std::pair{static_cast<float>(std::exp2(lo.at)), kept}};
 }
 
 // A step turned into everything a stream needs.
@@ -594,10 +588,15 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     // A flat signal is exact with every coefficient zero at any step.
     plan.step = std::fabs(first.true_min) > 1.0f ? std::fabs(first.true_min) * 0x1p-12f : 0x1p-12f;
   } else {
+    // Each search starts from the last step found: the steps of neighbouring
+    // dead zones and methods lie close together.
+    double guess = std::log2(std::max(goal, 1e-300)) + 1.0;
     for (std::size_t m = 0; m < states.size(); ++m) {
       for (const float zone : zones) {
-        QUORVANE_TRY(auto found, model_step(states[m], goal, zone));
-        if (found && found->second.bits < plan.bits) plan = Plan{m, zone, found->first, found->second.bits};
+        QUORVANE_TRY(auto found, model_step(states[m], goal, zone, guess));
+        if (!found) continue;
+        guess = std::log2(found->first);
+        if (found->second.bits < plan.bits) plan = Plan{m, zone, found->first, found->second.bits};
       }
     }
     if (!(plan.step > 0.0f)) {
