@@ -339,13 +339,33 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
   constexpr int kPatience = 3;
   std::size_t fewest = std::numeric_limits<std::size_t>::max();
   int stalled = 0;
+  // Rounds work on the errors as the nudges' responses move them; only
+  // when those say every sample is inside (or nothing more can be done) is
+  // the signal reconstructed exactly, which a full inverse transform per
+  // round would cost. The responses leave out tails below 1e-4 of their
+  // peak, so the exact errors then decide, and rounds go on from them.
+  bool errors_exact = true;  // errors equal decoded - samples
+  const auto reconstruct_exactly = [&]() -> TargetResult<bool> {
+    QUORVANE_TRY(candidate.decoded,
+                 target::reconstruct(analysis, candidate.levels, candidate.coefficients, candidate.map));
+    for (std::size_t i = 0; i < n; ++i) errors[i] = static_cast<double>(candidate.decoded[i]) - samples[i];
+    errors_exact = true;
+    return true;
+  };
+  for (std::size_t i = 0; i < n; ++i) errors[i] = static_cast<double>(candidate.decoded[i]) - samples[i];
   for (int round = 1; round <= kRounds; ++round) {
     std::vector<std::size_t> offending;
     for (std::size_t i = 0; i < n; ++i) {
-      errors[i] = static_cast<double>(candidate.decoded[i]) - samples[i];
       if (std::fabs(errors[i]) > bound) offending.push_back(i);
     }
-    if (offending.empty()) return true;
+    if (offending.empty()) {
+      if (errors_exact) return true;
+      QUORVANE_TRY([[maybe_unused]] bool done, reconstruct_exactly());
+      for (std::size_t i = 0; i < n; ++i) {
+        if (std::fabs(errors[i]) > bound) offending.push_back(i);
+      }
+      if (offending.empty()) return true;
+    }
     near.clear();
     late.clear();
     for (std::size_t i = 0; i < n; ++i) {
@@ -484,11 +504,11 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
       changed = true;
     }
     if (!changed) return false;
-    QUORVANE_TRY(candidate.decoded,
-                 target::reconstruct(analysis, candidate.levels, candidate.coefficients, candidate.map));
+    errors_exact = false;
   }
+  QUORVANE_TRY([[maybe_unused]] bool done, reconstruct_exactly());
   for (std::size_t i = 0; i < n; ++i) {
-    if (std::fabs(static_cast<double>(candidate.decoded[i]) - samples[i]) > bound) return false;
+    if (std::fabs(errors[i]) > bound) return false;
   }
   return true;
 }
