@@ -63,10 +63,12 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
   // Congruent to the real length modulo 32 * 2^levels, so that every level's
   // length has the same residue modulo 32 as in the real signal (the CDF 9/7
   // update pass treats the end of a level by that residue), and long enough
-  // that the coarsest response fits well inside.
+  // that the coarsest response (under ten periods wide) fits well inside.
+  // Every response costs an inverse transform of the proxy, so it is no
+  // longer than that.
   const std::size_t proxy_period = period * 32;
   const std::size_t proxy_length =
-      length <= period * 97 ? length : period * 64 + length % proxy_period;
+      length <= period * 65 ? length : period * 32 + length % proxy_period;
   const std::size_t shift = length - proxy_length;  // real sample = proxy sample + shift past the middle
 
   const std::vector<std::size_t> proxy_sizes = band_sizes_of(executor, proxy_length, levels);
