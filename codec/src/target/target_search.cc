@@ -627,6 +627,9 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
 
   MethodState& state = states[plan.method_index];
   float step = plan.step;
+  // The candidate of the largest step the bisection below accepted: the
+  // closed loop starts from that step and need not realise it again.
+  std::optional<std::pair<float, Candidate>> accepted;
   if (max_error && first.true_min != first.true_max) {
     // The model only ranked the choices; the step comes from the real
     // reconstruction, allowing the few samples over the bound that the
@@ -637,7 +640,9 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     const std::size_t budget = 1 + std::min<std::size_t>(samples.size() / 50, 2000);
     const auto acceptable = [&](float s) -> TargetResult<bool> {
       QUORVANE_TRY(auto candidate, realise(state, s, plan.dead_zone, samples, bounds.max_abs));
-      return candidate && candidate->violations <= budget && candidate->rmse <= bounds.max_rmse;
+      const bool ok = candidate && candidate->violations <= budget && candidate->rmse <= bounds.max_rmse;
+      if (ok && (!accepted || s > accepted->first)) accepted.emplace(s, std::move(*candidate));
+      return ok;
     };
     double lo_log = std::log2(step);
     double hi_log;
@@ -707,7 +712,13 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
   std::optional<Candidate> met;
   bool grew = false;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    QUORVANE_TRY(auto realised, realise(state, step, plan.dead_zone, samples, bounds.max_abs));
+    std::optional<Candidate> realised;
+    if (attempt == 0 && accepted && accepted->first == step) {
+      realised = std::move(accepted->second);
+    } else {
+      QUORVANE_TRY(realised, realise(state, step, plan.dead_zone, samples, bounds.max_abs));
+    }
+    accepted.reset();
     bool feasible = realised.has_value();
     if (feasible && max_error && realised->violations > 0) {
       QUORVANE_TRY(feasible, correct_max_error(state, *realised, samples, bounds.max_abs));
