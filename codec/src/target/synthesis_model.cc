@@ -60,15 +60,18 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
   const std::size_t period = std::size_t{1} << levels;
   const std::size_t length = analysis.transform_length;
   const std::size_t n = analysis.sample_count;
-  // Congruent to the real length modulo 32 * 2^levels, so that every level's
-  // length has the same residue modulo 32 as in the real signal (the CDF 9/7
-  // update pass treats the end of a level by that residue), and long enough
-  // that the coarsest response (under ten periods wide) fits well inside.
-  // Every response costs an inverse transform of the proxy, so it is no
-  // longer than that.
-  const std::size_t proxy_period = period * 32;
+  // Congruent to the real length modulo 32 * 2^levels for the lifting
+  // methods, so that every level's length has the same residue modulo 32 as
+  // in the real signal (the CDF 9/7 update pass treats the end of a level by
+  // that residue); the periodic filter banks (db4, sym4) need only the same
+  // parity pattern, i.e. the residue modulo 2^levels. Long enough that the
+  // coarsest response (under ten periods wide) fits well inside; every
+  // response costs an inverse transform of the proxy, so no longer.
+  const bool filter_bank = analysis.method == WaveletMethod::db4 || analysis.method == WaveletMethod::sym4;
+  const std::size_t proxy_period = filter_bank ? period : period * 32;
+  const std::size_t proxy_base = period * 32;
   const std::size_t proxy_length =
-      length <= period * 65 ? length : period * 32 + length % proxy_period;
+      length <= proxy_base + proxy_period ? length : proxy_base + length % proxy_period;
   const std::size_t shift = length - proxy_length;  // real sample = proxy sample + shift past the middle
 
   const std::vector<std::size_t> proxy_sizes = band_sizes_of(executor, proxy_length, levels);
