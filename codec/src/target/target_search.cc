@@ -707,10 +707,21 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
   };
 
   constexpr int kAttempts = 40;
-  // A candidate that met an RMSE goal with room to spare, kept while one
-  // larger step is tried (which, meeting the goal too, codes smaller).
+  // A candidate that met the target with room to spare (an RMSE goal with
+  // RMSE to give, or a max-error bound met after a long jump down), kept
+  // while one larger step is tried (which, meeting it too, codes smaller).
   std::optional<Candidate> met;
   bool grew = false;
+  // A max-error miss means the correction stalled: each nudge that would
+  // bring the last samples inside pushes others out. The first three
+  // retries shrink the step by 0.93; after that the factor squares each time (a
+  // smooth signal whose step is several times the bound can need a third
+  // of the step, which took 14 retries of 0.93), and a success reached by
+  // such a jump is followed by tries halfway back (in log step) between it
+  // and the last miss: one, or two after a jump of eight factors or more.
+  float missed_step = 0.0f;
+  float met_step = 0.0f;
+  int probes = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::optional<Candidate> realised;
     if (attempt == 0 && accepted && accepted->first == step) {
@@ -733,11 +744,24 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
           step = static_cast<float>(step * std::min(1.5, 0.995 * bounds.max_rmse / metrics->rmse));
           continue;
         }
+        if (max_error && probes > 0 && missed_step > step) {
+          --probes;
+          met = std::move(realised);
+          met_step = step;
+          step = static_cast<float>(std::sqrt(static_cast<double>(step) * missed_step));
+          continue;
+        }
         QUORVANE_TRY(auto encoding, finish(*realised));
         if (encoding) return std::move(*encoding);
         // The decoder disagreed with the reconstruction: treat it as a miss.
         metrics.reset();
       }
+    }
+    if (met && max_error && probes > 0) {
+      --probes;
+      missed_step = step;
+      step = static_cast<float>(std::sqrt(static_cast<double>(met_step) * missed_step));
+      continue;
     }
     if (met) {
       QUORVANE_TRY(auto encoding, finish(*met));
@@ -748,6 +772,13 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     ++retries;
     if (!max_error && metrics && metrics->rmse > 0.0 && std::isfinite(bounds.max_rmse)) {
       step = static_cast<float>(step * std::clamp(0.995 * bounds.max_rmse / metrics->rmse, 0.5, 0.995));
+      continue;
+    }
+    if (max_error) {
+      missed_step = step;
+      const int shrinks = retries <= 3 ? 1 : std::min(1 << (retries - 3), 16);
+      probes = shrinks >= 8 ? 2 : shrinks > 1 ? 1 : 0;
+      step = static_cast<float>(step * std::pow(0.93, shrinks));
       continue;
     }
     step *= 0.93f;
