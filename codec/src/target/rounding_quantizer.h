@@ -20,7 +20,8 @@ inline std::int16_t quantize_rounded(float t, float dead_zone) {
   // truncation (which is the floor of a positive value below 2^31): without
   // -ffast-math, std::floor and std::fmin are library calls on every value.
   const float shifted = magnitude + 0.5f;
-  const auto q = shifted >= kLargestUnits ? std::int16_t{32767} : static_cast<std::int16_t>(static_cast<std::int32_t>(shifted));
+  const auto q = shifted >= kLargestUnits ? std::int16_t{32767}
+                                           : static_cast<std::int16_t>(static_cast<std::int32_t>(shifted));
   return t < 0.0f ? static_cast<std::int16_t>(-q) : q;
 }
 

@@ -4,16 +4,18 @@
 // 1. Per allowed method, one forward transform of the normalised signal.
 // 2. Model: for a step, the quantiser error of every coefficient times the
 //    energy of its band's synthesis response estimates the squared error;
-//    the entropy of each band's quantised values estimates the rate. A short
-//    bisection on the step per (method, dead zone) finds the largest step
+//    the entropy of each band's quantised values estimates the rate. A few
+//    Newton steps on the step per (method, dead zone) find the largest step
 //    the model accepts, and the cheapest pair wins. No candidate is coded.
 // 3. For a max-error bound, the step is refined by bisection on the real
 //    reconstruction, allowing a few samples over the bound, which the
 //    correction then fixes: it nudges by one unit the coefficient that
 //    brings each offending sample back inside, and repeats until none is
 //    left.
-// 4. The stream is coded, decoded with `decompress` and measured; if it
-//    misses (the model is an estimate), the step shrinks and step 3-4 repeat.
+// 4. The candidate is measured on its reconstruction (the decoder's own
+//    operations); if it misses (the model is an estimate), the step shrinks
+//    and steps 3-4 repeat. Only the candidate kept is coded, decoded with
+//    `decompress` and measured again, and that check decides.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -206,7 +208,7 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
 // proportion to the step, so log2(RMSE / goal) is nearly a line of slope 1
 // in log2(step): Newton steps with that slope until the answer is
 // bracketed, then false position with the Illinois rule (halving the stale
-// end's value when one end stays put), until the RMSE lies within 0.1 %
+// end's value when one end stays put), until the RMSE lies within 0.02 %
 // below the goal or the bracket is 2^-9 wide.
 TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState& state, double goal,
                                                                      float dead_zone, double guess) {
@@ -223,15 +225,13 @@ TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState
   } lo, hi;
   ModelPoint kept;
   double distance = -kInfinity;  // lo's true value
-  double hi_distance = kInfinity;  // hi's true value
-  double hi_bits = kInfinity;
   int stale_side = 0;            // +1: hi stayed put last time, -1: lo did
   double at = guess;
   for (int i = 0; i < kEvaluations; ++i) {
     QUORVANE_TRY(const ModelPoint point, model_point(state, static_cast<float>(std::exp2(at)), dead_zone));
     if (!point.feasible) {
       if (!lo.known) return Found{};
-      hi = End{at, kInfinity, true};  // unreachable with lo feasible below; kept for safety
+      hi = End{at, kInfinity, true};  // cannot follow a feasible smaller step; bisect if it did
     } else {
       // An exact model (RMSE 0) says nothing about the distance: take it as
       // two octaves below the goal.
@@ -246,8 +246,6 @@ TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState
         if (stale_side == -1 && lo.known) lo.value *= 0.5;
         stale_side = -1;
         hi = End{at, value, true};
-        hi_distance = value;
-        hi_bits = point.bits;
       }
     }
     if (lo.known && distance >= -kClose) break;
@@ -268,11 +266,6 @@ TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState
     }
   }
   if (!lo.known) return Found{};
-  // Candidates are compared at the goal itself, not wherever in the last
-  // bracket each search stopped: the size is interpolated between the ends.
-  if (std::isfinite(hi_distance) && std::isfinite(hi_bits) && hi_distance > distance && distance > -1.0) {
-    kept.bits += (hi_bits - kept.bits) * (-distance) / (hi_distance - distance);
-  }
   return Found{std::pair{static_cast<float>(std::exp2(lo.at)), kept}};
 }
 
@@ -714,11 +707,12 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
   bool grew = false;
   // A max-error miss means the correction stalled: each nudge that would
   // bring the last samples inside pushes others out. The first three
-  // retries shrink the step by 0.93; after that the factor squares each time (a
-  // smooth signal whose step is several times the bound can need a third
-  // of the step, which took 14 retries of 0.93), and a success reached by
-  // such a jump is followed by tries halfway back (in log step) between it
-  // and the last miss: one, or two after a jump of eight factors or more.
+  // retries shrink the step by 0.93; after that the factor squares each
+  // time (a smooth signal whose step is several times the bound can need a
+  // third of the step, which took 14 retries of 0.93), and a success
+  // reached by such a jump is followed by tries halfway back (in log step)
+  // between it and the last miss: one, or two after a jump of eight
+  // factors or more.
   float missed_step = 0.0f;
   float met_step = 0.0f;
   int probes = 0;
