@@ -604,17 +604,47 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     // Each search starts from the last step found: the steps of neighbouring
     // dead zones and methods lie close together.
     double guess = std::log2(std::max(goal, 1e-300)) + 1.0;
+    Plan runner_up;
     for (std::size_t m = 0; m < states.size(); ++m) {
       for (const float zone : zones) {
         QUORVANE_TRY(auto found, model_step(states[m], goal, zone, guess));
         if (!found) continue;
         guess = std::log2(found->first);
-        if (found->second.bits < plan.bits) plan = Plan{m, zone, found->first, found->second.bits};
+        const Plan candidate{m, zone, found->first, found->second.bits};
+        if (candidate.bits < plan.bits) {
+          runner_up = plan;
+          plan = candidate;
+        } else if (candidate.bits < runner_up.bits) {
+          runner_up = candidate;
+        }
       }
     }
     if (!(plan.step > 0.0f)) {
       return Err{unreachable("No stream of the format meets the target: the coefficients would exceed "
                              "the int16 range at every step that could")};
+    }
+    // The model's size is a zeroth-order entropy, blind to what the coder's
+    // adaptation gains on one method over another: when the two best choices
+    // lie within 0.5 % of each other it cannot tell them apart, so both are
+    // coded at their steps and the smaller stream decides. (For a max-error
+    // bound the step is refined on the real reconstruction afterwards, which
+    // would make this comparison moot, and it costs time.)
+    if (!max_error && runner_up.step > 0.0f && runner_up.bits <= plan.bits * 1.005) {
+      std::size_t smallest = std::numeric_limits<std::size_t>::max();
+      Plan chosen = plan;
+      for (const Plan& option : {plan, runner_up}) {
+        QUORVANE_TRY(auto realised, realise(states[option.method_index], option.step, option.dead_zone, samples,
+                                            bounds.max_abs));
+        if (!realised) continue;
+        QUORVANE_TRY(const std::vector<std::uint8_t> stream,
+                     target::write_stream(states[option.method_index].analysis, realised->levels,
+                                          realised->coefficients, realised->map, coders.front()));
+        if (stream.size() < smallest) {
+          smallest = stream.size();
+          chosen = option;
+        }
+      }
+      plan = chosen;
     }
   }
 
