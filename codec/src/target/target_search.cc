@@ -625,20 +625,25 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     }
     // The model's size is a zeroth-order entropy, blind to what the coder's
     // adaptation gains on one method over another: when the two best choices
-    // lie within 0.5 % of each other it cannot tell them apart, so both are
+    // lie within 0.2 % of each other it cannot tell them apart, so both are
     // coded at their steps and the smaller stream decides. (For a max-error
     // bound the step is refined on the real reconstruction afterwards, which
     // would make this comparison moot, and it costs time.)
-    if (!max_error && runner_up.step > 0.0f && runner_up.bits <= plan.bits * 1.005) {
+    if (!max_error && runner_up.step > 0.0f && runner_up.bits <= plan.bits * 1.002) {
       std::size_t smallest = std::numeric_limits<std::size_t>::max();
       Plan chosen = plan;
       for (const Plan& option : {plan, runner_up}) {
-        QUORVANE_TRY(auto realised, realise(states[option.method_index], option.step, option.dead_zone, samples,
-                                            bounds.max_abs));
-        if (!realised) continue;
+        // Quantised and coded only: the size needs no reconstruction.
+        const MethodState& option_state = states[option.method_index];
+        const Analysis& analysis = option_state.analysis;
+        auto map = target::stored_map(analysis, option.step, target::natural_scale(analysis, option.step));
+        if (!map.ok()) continue;
+        const std::size_t levels = option_state.levels_for(map.value().units_per_coefficient);
+        if (levels == 0) continue;
+        const std::vector<std::int16_t> coefficients =
+            target::quantize_bands(analysis, levels, map.value().units_per_coefficient, option.dead_zone);
         QUORVANE_TRY(const std::vector<std::uint8_t> stream,
-                     target::write_stream(states[option.method_index].analysis, realised->levels,
-                                          realised->coefficients, realised->map, coders.front()));
+                     target::write_stream(analysis, levels, coefficients, map.value(), coders.front()));
         if (stream.size() < smallest) {
           smallest = stream.size();
           chosen = option;
