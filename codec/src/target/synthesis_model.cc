@@ -168,13 +168,16 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
         // the border, and on until the last two responses are the interior
         // one. The CDF 9/7 update pass leaves the last partial block of some
         // lengths untouched, so near the end the responses differ well
-        // beyond the window's reach.
+        // beyond the window's reach. A periodic filter bank has no such
+        // blocks: past the border's reach every response is the interior
+        // one, and one that is confirms it.
+        const int interior_needed = filter_bank ? 1 : 2;
         for (const bool head : {true, false}) {
           std::vector<SparseResponse>& side = head ? band.head : band.tail;
           int interior_run = 0;
           // The head takes at most half; the tail whatever the head left.
           const std::size_t limit = head ? proxy_size / 2 : proxy_size - band.head.size();
-          for (std::size_t k = 0; k < limit && interior_run < 2; ++k) {
+          for (std::size_t k = 0; k < limit && interior_run < interior_needed; ++k) {
             const std::size_t p = head ? k : proxy_size - 1 - k;
             QUORVANE_TRY(const std::vector<float> response, impulses.of(b, p));
             interior_run = k + 2 >= margin && interior_like(response, p) ? interior_run + 1 : 0;
