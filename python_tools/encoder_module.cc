@@ -136,8 +136,18 @@ PyObject* encode_to_target(PyObject*, PyObject* args, PyObject* kwargs) {
     Py_DECREF(stream);
     return nullptr;
   }
-  return Py_BuildValue("(NN(ddd))", stream, settings, encoding.metrics.max_abs_error, encoding.metrics.rmse,
-                       encoding.metrics.psnr);
+  // The decoded samples as native float32 bytes (NumPy views them without a
+  // copy): the caller measures them against its own input instead of
+  // decoding the stream again.
+  PyObject* decoded = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(encoding.decoded.data()),
+                                                static_cast<Py_ssize_t>(encoding.decoded.size() * sizeof(float)));
+  if (decoded == nullptr) {
+    Py_DECREF(stream);
+    Py_DECREF(settings);
+    return nullptr;
+  }
+  return Py_BuildValue("(NN(ddd)N)", stream, settings, encoding.metrics.max_abs_error, encoding.metrics.rmse,
+                       encoding.metrics.psnr, decoded);
 }
 
 PyObject* encode_with_settings(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -216,7 +226,8 @@ PyMethodDef kMethods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "encode_to_target(samples, *, max_abs_error=None, min_psnr=None, max_rmse=None, methods=None, coders=None)\n"
      "--\n\n"
-     "The smallest stream found that meets the target, as (stream, settings, metrics)."},
+     "The smallest stream found that meets the target, as (stream, settings, metrics, decoded), decoded being\n"
+     "the stream's samples as decompress produced them (native float32 bytes)."},
     {"encode_with_settings", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(encode_with_settings)),
      METH_VARARGS | METH_KEYWORDS,
      "encode_with_settings(samples, *, method, levels, scale, step, dead_zone, coder)\n"

@@ -80,6 +80,9 @@ def test_what_users_have_is_accepted():
     strided = np.empty(8000, np.float32)
     strided[::2] = base
     assert compress_to_target(strided[::2], min_psnr=55.0).stream == expected
+    # Several dimensions are flattened in C order, whatever the memory order.
+    assert compress_to_target(base.reshape(40, 100), min_psnr=55.0).stream == expected
+    assert compress_to_target(np.asfortranarray(base.reshape(40, 100)), min_psnr=55.0).stream == expected
     # Integers, and float64 whose narrowing to float32 loses bits: the
     # bound holds against the values as given.
     pcm = (base * 1000).astype(np.int16)

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "kernels/sample_kernels.h"
 #include "level_count.h"
 #include "payload_length.h"
 #include "quantizer.h"
@@ -196,11 +197,9 @@ TargetResult<std::vector<float>> reconstruct(const Analysis& analysis, std::size
   auto restored = analysis.executor->multi_idwt(bands);
   if (!restored.ok()) return Err{codec_failed(from_transform_error(restored.error()))};
   std::vector<float> samples = std::move(restored).value();
-  constexpr float kLargest = std::numeric_limits<float>::max();
-  for (float& y : samples) {
-    const float out = std::fma(y + map.mean, map.range, map.min);
-    y = std::fmax(std::fmin(out, kLargest), -kLargest);
-  }
+  // The decoder's own kernel, on the samples it keeps.
+  const std::size_t kept = std::min(samples.size(), analysis.sample_count);
+  kernels::sample_kernels().denormalize(samples.data(), kept, map.mean, map.range, map.min);
   samples.resize(analysis.sample_count, 0.0f);
   return samples;
 }

@@ -16,8 +16,12 @@ inline constexpr float kLargestUnits = 32767.0f;
 inline std::int16_t quantize_rounded(float t, float dead_zone) {
   const float magnitude = std::fabs(t);
   if (!(magnitude >= dead_zone)) return 0;
-  const float rounded = std::fmin(std::floor(magnitude + 0.5f), kLargestUnits);
-  const auto q = static_cast<std::int16_t>(rounded);
+  // min(floor(magnitude + 0.5), 32767), written with a comparison and a
+  // truncation (which is the floor of a positive value below 2^31): without
+  // -ffast-math, std::floor and std::fmin are library calls on every value.
+  const float shifted = magnitude + 0.5f;
+  const auto q = shifted >= kLargestUnits ? std::int16_t{32767}
+                                           : static_cast<std::int16_t>(static_cast<std::int32_t>(shifted));
   return t < 0.0f ? static_cast<std::int16_t>(-q) : q;
 }
 

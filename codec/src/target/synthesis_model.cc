@@ -60,13 +60,18 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
   const std::size_t period = std::size_t{1} << levels;
   const std::size_t length = analysis.transform_length;
   const std::size_t n = analysis.sample_count;
-  // Congruent to the real length modulo 32 * 2^levels, so that every level's
-  // length has the same residue modulo 32 as in the real signal (the CDF 9/7
-  // update pass treats the end of a level by that residue), and long enough
-  // that the coarsest response fits well inside.
-  const std::size_t proxy_period = period * 32;
+  // Congruent to the real length modulo 32 * 2^levels for the lifting
+  // methods, so that every level's length has the same residue modulo 32 as
+  // in the real signal (the CDF 9/7 update pass treats the end of a level by
+  // that residue); the periodic filter banks (db4, sym4) need only the same
+  // parity pattern, i.e. the residue modulo 2^levels. Long enough that the
+  // coarsest response (under ten periods wide) fits well inside; every
+  // response costs an inverse transform of the proxy, so no longer.
+  const bool filter_bank = analysis.method == WaveletMethod::db4 || analysis.method == WaveletMethod::sym4;
+  const std::size_t proxy_period = filter_bank ? period : period * 32;
+  const std::size_t proxy_base = period * 32;
   const std::size_t proxy_length =
-      length <= period * 97 ? length : period * 64 + length % proxy_period;
+      length <= proxy_base + proxy_period ? length : proxy_base + length % proxy_period;
   const std::size_t shift = length - proxy_length;  // real sample = proxy sample + shift past the middle
 
   const std::vector<std::size_t> proxy_sizes = band_sizes_of(executor, proxy_length, levels);
@@ -163,13 +168,16 @@ TargetResult<SynthesisModel> synthesis_model(const Analysis& analysis, std::size
         // the border, and on until the last two responses are the interior
         // one. The CDF 9/7 update pass leaves the last partial block of some
         // lengths untouched, so near the end the responses differ well
-        // beyond the window's reach.
+        // beyond the window's reach. A periodic filter bank has no such
+        // blocks: past the border's reach every response is the interior
+        // one, and one that is confirms it.
+        const int interior_needed = filter_bank ? 1 : 2;
         for (const bool head : {true, false}) {
           std::vector<SparseResponse>& side = head ? band.head : band.tail;
           int interior_run = 0;
           // The head takes at most half; the tail whatever the head left.
           const std::size_t limit = head ? proxy_size / 2 : proxy_size - band.head.size();
-          for (std::size_t k = 0; k < limit && interior_run < 2; ++k) {
+          for (std::size_t k = 0; k < limit && interior_run < interior_needed; ++k) {
             const std::size_t p = head ? k : proxy_size - 1 - k;
             QUORVANE_TRY(const std::vector<float> response, impulses.of(b, p));
             interior_run = k + 2 >= margin && interior_like(response, p) ? interior_run + 1 : 0;

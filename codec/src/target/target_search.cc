@@ -4,16 +4,18 @@
 // 1. Per allowed method, one forward transform of the normalised signal.
 // 2. Model: for a step, the quantiser error of every coefficient times the
 //    energy of its band's synthesis response estimates the squared error;
-//    the entropy of each band's quantised values estimates the rate. A short
-//    bisection on the step per (method, dead zone) finds the largest step
+//    the entropy of each band's quantised values estimates the rate. A few
+//    Newton steps on the step per (method, dead zone) find the largest step
 //    the model accepts, and the cheapest pair wins. No candidate is coded.
 // 3. For a max-error bound, the step is refined by bisection on the real
 //    reconstruction, allowing a few samples over the bound, which the
 //    correction then fixes: it nudges by one unit the coefficient that
 //    brings each offending sample back inside, and repeats until none is
 //    left.
-// 4. The stream is coded, decoded with `decompress` and measured; if it
-//    misses (the model is an estimate), the step shrinks and step 3-4 repeat.
+// 4. The candidate is measured on its reconstruction (the decoder's own
+//    operations); if it misses (the model is an estimate), the step shrinks
+//    and steps 3-4 repeat. Only the candidate kept is coded, decoded with
+//    `decompress` and measured again, and that check decides.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -72,6 +74,11 @@ struct MethodState {
   std::vector<float> peaks;
   std::map<std::size_t, SynthesisModel> models;
   std::map<std::size_t, SynthesisModel> edge_models;
+  // The rate model's subsample of each band, copied out once: the model
+  // visits it for every step it tries. sampled_details[l]: level l + 1's
+  // details; sampled_approximations[L - 1]: those of an L-level stream.
+  std::vector<std::vector<float>> sampled_details;
+  std::vector<std::vector<float>> sampled_approximations;
 
   explicit MethodState(Analysis a) : analysis(std::move(a)) {
     float detail_peak = 0.0f;
@@ -90,6 +97,30 @@ struct MethodState {
       if (peaks[levels - 1] * units_per_coefficient < target::kLargestUnits - 1.0f) return levels;
     }
     return 0;
+  }
+
+  // Every `stride`-th value from the first, stride = size / kSampledPerBand
+  // (at least 1).
+  static constexpr std::size_t kSampledPerBand = 16384;
+  static std::vector<float> subsample(std::span<const float> band) {
+    const std::size_t stride = std::max<std::size_t>(1, band.size() / kSampledPerBand);
+    std::vector<float> out;
+    out.reserve(band.size() / stride + 1);
+    for (std::size_t k = 0; k < band.size(); k += stride) out.push_back(band[k]);
+    return out;
+  }
+
+  // The subsampled bands of an L-level stream in stream order.
+  std::vector<std::span<const float>> sampled_bands(std::size_t levels) {
+    if (sampled_details.empty()) {
+      sampled_approximations.resize(analysis.bands.levels.size());
+      for (const wavelet::Dwt& level : analysis.bands.levels) sampled_details.push_back(subsample(level.details));
+    }
+    std::vector<float>& approximations = sampled_approximations[levels - 1];
+    if (approximations.empty()) approximations = subsample(analysis.bands.levels[levels - 1].approximations);
+    std::vector<std::span<const float>> out{approximations};
+    for (std::size_t level = 0; level < levels; ++level) out.emplace_back(sampled_details[level]);
+    return out;
   }
 
   // Band energies and interior responses; with exact responses of the
@@ -120,7 +151,6 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
   if (levels == 0 || !std::isfinite(units)) return ModelPoint{};
   QUORVANE_TRY(const SynthesisModel* model, state.model(levels));
 
-  constexpr std::size_t kSampledPerBand = 16384;
   constexpr int kHistogramHalf = 2048;
   static thread_local std::vector<std::uint32_t> histogram(2 * kHistogramHalf);
 
@@ -129,33 +159,39 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
   double squares = 0.0;
   double bits = 0.0;
   const std::vector<std::span<const float>> bands = analysis.stream_bands(levels);
+  const std::vector<std::span<const float>> sampled = state.sampled_bands(levels);
   for (std::size_t b = 0; b < bands.size(); ++b) {
-    const std::span<const float> band = bands[b];
+    const std::span<const float> band = sampled[b];
     if (band.empty()) continue;
-    const std::size_t stride = std::max<std::size_t>(1, band.size() / kSampledPerBand);
     const float zone = b == 0 ? 0.5f : dead_zone;
-    std::fill(histogram.begin(), histogram.end(), 0u);
-    std::size_t counted = 0;
+    // Only the bins between the smallest and largest value seen are used,
+    // and only those are counted and cleared.
+    int lowest = kHistogramHalf;
+    int highest = -kHistogramHalf - 1;
     std::size_t escapes = 0;
     double band_squares = 0.0;
-    for (std::size_t k = 0; k < band.size(); k += stride) {
-      const float t = band[k] * units;
+    for (const float c : band) {
+      const float t = c * units;
       const std::int16_t q = target::quantize_rounded(t, zone);
       const double error = static_cast<double>(t) - q;
       band_squares += error * error;
       if (q >= -kHistogramHalf && q < kHistogramHalf) {
         ++histogram[static_cast<std::size_t>(q + kHistogramHalf)];
+        lowest = std::min<int>(lowest, q);
+        highest = std::max<int>(highest, q);
       } else {
         ++escapes;
       }
-      ++counted;
     }
+    const std::size_t counted = band.size();
     double entropy = 0.0;
-    for (const std::uint32_t count : histogram) {
+    for (int q = lowest; q <= highest; ++q) {
+      std::uint32_t& count = histogram[static_cast<std::size_t>(q + kHistogramHalf)];
       if (count != 0) entropy -= count * std::log2(static_cast<double>(count) / counted);
+      count = 0;
     }
     entropy += static_cast<double>(escapes) * 20.0;
-    const double weight = static_cast<double>(band.size()) / static_cast<double>(counted);
+    const double weight = static_cast<double>(bands[b].size()) / static_cast<double>(counted);
     bits += entropy * weight;
     squares += band_squares * weight * model->bands[b].energy;
   }
@@ -165,49 +201,72 @@ TargetResult<ModelPoint> model_point(MethodState& state, float step, float dead_
   return point;
 }
 
-// The largest step whose modelled RMSE stays within `goal`, by bisection on
-// log2(step); nullopt when even tiny steps cannot (the coefficients clamp).
+// The largest step whose modelled RMSE stays within `goal`, found on
+// log2(step) from `guess` (a log2 step; the goal itself is a fair one);
+// nullopt when even tiny steps cannot (the coefficients clamp, and then they
+// clamp at every smaller step too). The modelled RMSE grows about in
+// proportion to the step, so log2(RMSE / goal) is nearly a line of slope 1
+// in log2(step): Newton steps with that slope until the answer is
+// bracketed, then false position with the Illinois rule (halving the stale
+// end's value when one end stays put), until the RMSE lies within 0.02 %
+// below the goal or the bracket is 2^-9 wide.
 TargetResult<std::optional<std::pair<float, ModelPoint>>> model_step(MethodState& state, double goal,
-                                                                     float dead_zone) {
+                                                                     float dead_zone, double guess) {
   using Found = std::optional<std::pair<float, ModelPoint>>;
-  double lo_log = std::log2(std::max(goal, 1e-30)) + 1.0;
-  QUORVANE_TRY(ModelPoint point, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
-  double hi_log;
-  if (point.feasible && point.rmse <= goal) {
-    hi_log = lo_log + 2.0;
-    for (int i = 0; i < 12; ++i) {
-      QUORVANE_TRY(ModelPoint above, model_point(state, static_cast<float>(std::exp2(hi_log)), dead_zone));
-      if (!(above.feasible && above.rmse <= goal)) break;
-      lo_log = hi_log;
-      point = above;
-      hi_log += 2.0;
-    }
-  } else {
-    hi_log = lo_log;
-    bool found = false;
-    for (int i = 0; i < 16; ++i) {
-      lo_log -= 2.0;
-      QUORVANE_TRY(ModelPoint below, model_point(state, static_cast<float>(std::exp2(lo_log)), dead_zone));
-      if (below.feasible && below.rmse <= goal) {
-        point = below;
-        found = true;
-        break;
-      }
-      hi_log = lo_log;
-    }
-    if (!found) return Found{};
-  }
-  for (int i = 0; i < 10; ++i) {
-    const double mid = 0.5 * (lo_log + hi_log);
-    QUORVANE_TRY(ModelPoint middle, model_point(state, static_cast<float>(std::exp2(mid)), dead_zone));
-    if (middle.feasible && middle.rmse <= goal) {
-      lo_log = mid;
-      point = middle;
+  constexpr double kNarrowest = 2.0 / 1024.0;
+  constexpr double kClose = 2e-4;
+  constexpr double kLongest = 4.0;  // the largest Newton move, in log2(step)
+  constexpr int kEvaluations = 24;
+  const double log_goal = std::log2(std::max(goal, 1e-300));
+  struct End {
+    double at = 0.0;
+    double value = 0.0;  // log2(RMSE / goal), possibly halved by the Illinois rule
+    bool known = false;
+  } lo, hi;
+  ModelPoint kept;
+  double distance = -kInfinity;  // lo's true value
+  int stale_side = 0;            // +1: hi stayed put last time, -1: lo did
+  double at = guess;
+  for (int i = 0; i < kEvaluations; ++i) {
+    QUORVANE_TRY(const ModelPoint point, model_point(state, static_cast<float>(std::exp2(at)), dead_zone));
+    if (!point.feasible) {
+      if (!lo.known) return Found{};
+      hi = End{at, kInfinity, true};  // cannot follow a feasible smaller step; bisect if it did
     } else {
-      hi_log = mid;
+      // An exact model (RMSE 0) says nothing about the distance: take it as
+      // two octaves below the goal.
+      const double value = point.rmse > 0.0 ? std::log2(point.rmse) - log_goal : -2.0;
+      if (point.rmse <= goal) {
+        if (stale_side == 1 && hi.known && std::isfinite(hi.value)) hi.value *= 0.5;
+        stale_side = 1;
+        lo = End{at, value, true};
+        kept = point;
+        distance = value;
+      } else {
+        if (stale_side == -1 && lo.known) lo.value *= 0.5;
+        stale_side = -1;
+        hi = End{at, value, true};
+      }
+    }
+    if (lo.known && distance >= -kClose) break;
+    if (lo.known && hi.known && hi.at - lo.at <= kNarrowest) break;
+    if (lo.known && hi.known) {
+      at = 0.5 * (lo.at + hi.at);
+      if (std::isfinite(hi.value) && hi.value > lo.value) {
+        const double margin = 0.25 * kNarrowest;
+        at = std::clamp(lo.at + (hi.at - lo.at) * (-lo.value) / (hi.value - lo.value), lo.at + margin,
+                        hi.at - margin);
+      }
+    } else {
+      const End& last = lo.known ? lo : hi;
+      // Aim a hair below the goal, so that the next point is likely
+      // accepted and close.
+      const double move = std::clamp(-(last.value + 0.5 * kClose), -kLongest, kLongest);
+      at = last.at + move;
     }
   }
-  return Found{std::pair{static_cast<float>(std::exp2(lo_log)), point}};
+  if (!lo.known) return Found{};
+  return Found{std::pair{static_cast<float>(std::exp2(lo.at)), kept}};
 }
 
 // A step turned into everything a stream needs.
@@ -273,13 +332,33 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
   constexpr int kPatience = 3;
   std::size_t fewest = std::numeric_limits<std::size_t>::max();
   int stalled = 0;
+  // Rounds work on the errors as the nudges' responses move them; only
+  // when those say every sample is inside (or nothing more can be done) is
+  // the signal reconstructed exactly, which a full inverse transform per
+  // round would cost. The responses leave out tails below 1e-4 of their
+  // peak, so the exact errors then decide, and rounds go on from them.
+  bool errors_exact = true;  // errors equal decoded - samples
+  const auto reconstruct_exactly = [&]() -> TargetResult<bool> {
+    QUORVANE_TRY(candidate.decoded,
+                 target::reconstruct(analysis, candidate.levels, candidate.coefficients, candidate.map));
+    for (std::size_t i = 0; i < n; ++i) errors[i] = static_cast<double>(candidate.decoded[i]) - samples[i];
+    errors_exact = true;
+    return true;
+  };
+  for (std::size_t i = 0; i < n; ++i) errors[i] = static_cast<double>(candidate.decoded[i]) - samples[i];
   for (int round = 1; round <= kRounds; ++round) {
     std::vector<std::size_t> offending;
     for (std::size_t i = 0; i < n; ++i) {
-      errors[i] = static_cast<double>(candidate.decoded[i]) - samples[i];
       if (std::fabs(errors[i]) > bound) offending.push_back(i);
     }
-    if (offending.empty()) return true;
+    if (offending.empty()) {
+      if (errors_exact) return true;
+      QUORVANE_TRY([[maybe_unused]] bool done, reconstruct_exactly());
+      for (std::size_t i = 0; i < n; ++i) {
+        if (std::fabs(errors[i]) > bound) offending.push_back(i);
+      }
+      if (offending.empty()) return true;
+    }
     near.clear();
     late.clear();
     for (std::size_t i = 0; i < n; ++i) {
@@ -418,11 +497,11 @@ TargetResult<bool> correct_max_error(MethodState& state, Candidate& candidate,
       changed = true;
     }
     if (!changed) return false;
-    QUORVANE_TRY(candidate.decoded,
-                 target::reconstruct(analysis, candidate.levels, candidate.coefficients, candidate.map));
+    errors_exact = false;
   }
+  QUORVANE_TRY([[maybe_unused]] bool done, reconstruct_exactly());
   for (std::size_t i = 0; i < n; ++i) {
-    if (std::fabs(static_cast<double>(candidate.decoded[i]) - samples[i]) > bound) return false;
+    if (std::fabs(errors[i]) > bound) return false;
   }
   return true;
 }
@@ -522,20 +601,63 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     // A flat signal is exact with every coefficient zero at any step.
     plan.step = std::fabs(first.true_min) > 1.0f ? std::fabs(first.true_min) * 0x1p-12f : 0x1p-12f;
   } else {
+    // Each search starts from the last step found: the steps of neighbouring
+    // dead zones and methods lie close together.
+    double guess = std::log2(std::max(goal, 1e-300)) + 1.0;
+    Plan runner_up;
     for (std::size_t m = 0; m < states.size(); ++m) {
       for (const float zone : zones) {
-        QUORVANE_TRY(auto found, model_step(states[m], goal, zone));
-        if (found && found->second.bits < plan.bits) plan = Plan{m, zone, found->first, found->second.bits};
+        QUORVANE_TRY(auto found, model_step(states[m], goal, zone, guess));
+        if (!found) continue;
+        guess = std::log2(found->first);
+        const Plan candidate{m, zone, found->first, found->second.bits};
+        if (candidate.bits < plan.bits) {
+          runner_up = plan;
+          plan = candidate;
+        } else if (candidate.bits < runner_up.bits) {
+          runner_up = candidate;
+        }
       }
     }
     if (!(plan.step > 0.0f)) {
       return Err{unreachable("No stream of the format meets the target: the coefficients would exceed "
                              "the int16 range at every step that could")};
     }
+    // The model's size is a zeroth-order entropy, blind to what the coder's
+    // adaptation gains on one method over another: when the two best choices
+    // lie within 0.2 % of each other it cannot tell them apart, so both are
+    // coded at their steps and the smaller stream decides. (For a max-error
+    // bound the step is refined on the real reconstruction afterwards, which
+    // would make this comparison moot, and it costs time.)
+    if (!max_error && runner_up.step > 0.0f && runner_up.bits <= plan.bits * 1.002) {
+      std::size_t smallest = std::numeric_limits<std::size_t>::max();
+      Plan chosen = plan;
+      for (const Plan& option : {plan, runner_up}) {
+        // Quantised and coded only: the size needs no reconstruction.
+        const MethodState& option_state = states[option.method_index];
+        const Analysis& analysis = option_state.analysis;
+        auto map = target::stored_map(analysis, option.step, target::natural_scale(analysis, option.step));
+        if (!map.ok()) continue;
+        const std::size_t levels = option_state.levels_for(map.value().units_per_coefficient);
+        if (levels == 0) continue;
+        const std::vector<std::int16_t> coefficients =
+            target::quantize_bands(analysis, levels, map.value().units_per_coefficient, option.dead_zone);
+        QUORVANE_TRY(const std::vector<std::uint8_t> stream,
+                     target::write_stream(analysis, levels, coefficients, map.value(), coders.front()));
+        if (stream.size() < smallest) {
+          smallest = stream.size();
+          chosen = option;
+        }
+      }
+      plan = chosen;
+    }
   }
 
   MethodState& state = states[plan.method_index];
   float step = plan.step;
+  // The candidate of the largest step the bisection below accepted: the
+  // closed loop starts from that step and need not realise it again.
+  std::optional<std::pair<float, Candidate>> accepted;
   if (max_error && first.true_min != first.true_max) {
     // The model only ranked the choices; the step comes from the real
     // reconstruction, allowing the few samples over the bound that the
@@ -546,7 +668,9 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     const std::size_t budget = 1 + std::min<std::size_t>(samples.size() / 50, 2000);
     const auto acceptable = [&](float s) -> TargetResult<bool> {
       QUORVANE_TRY(auto candidate, realise(state, s, plan.dead_zone, samples, bounds.max_abs));
-      return candidate && candidate->violations <= budget && candidate->rmse <= bounds.max_rmse;
+      const bool ok = candidate && candidate->violations <= budget && candidate->rmse <= bounds.max_rmse;
+      if (ok && (!accepted || s > accepted->first)) accepted.emplace(s, std::move(*candidate));
+      return ok;
     };
     double lo_log = std::log2(step);
     double hi_log;
@@ -581,65 +705,113 @@ TargetResult<TargetEncoding> encode_to_target(std::span<const float> samples, co
     step = static_cast<float>(std::exp2(lo_log));
   }
 
-  // Closed loop: realise, correct, code, decode with the real decoder and
-  // measure; shrink the step on a miss.
-  constexpr int kAttempts = 40;
-  std::optional<TargetEncoding> best;
-  bool grew = false;
+  // Closed loop: realise, correct and measure the reconstruction (the
+  // decoder's own operations, without coding); shrink the step on a miss.
+  // Only the candidate kept is coded, then decoded with `decompress` and
+  // measured again: that check is what the result promises.
+  QualityTarget inside = target;
+  if (std::isfinite(bounds.max_rmse)) inside.max_rmse = bounds.max_rmse;
   std::uint32_t retries = 0;
+  const auto finish = [&](const Candidate& candidate) -> TargetResult<std::optional<TargetEncoding>> {
+    std::optional<std::vector<std::uint8_t>> smallest;
+    StreamCoder chosen = coders.front();
+    for (const StreamCoder coder : coders) {
+      QUORVANE_TRY(std::vector<std::uint8_t> stream,
+                   target::write_stream(state.analysis, candidate.levels, candidate.coefficients, candidate.map,
+                                        coder));
+      if (!smallest || stream.size() < smallest->size()) {
+        smallest = std::move(stream);
+        chosen = coder;
+      }
+    }
+    auto decoded = decompress(*smallest);
+    if (!decoded.ok()) return Err{TargetError(TargetError::Kind::CodecFailed, decoded.error().message())};
+    const AchievedMetrics metrics = measure(samples, decoded.value());
+    if (!meets(metrics, inside)) return std::optional<TargetEncoding>{};
+    const TargetSettings settings{state.analysis.method, static_cast<std::uint8_t>(candidate.levels),
+                                  candidate.map.scale, candidate.map.step, plan.dead_zone, chosen};
+    return std::optional<TargetEncoding>{
+        TargetEncoding{std::move(*smallest), settings, metrics, retries, std::move(decoded).value()}};
+  };
+
+  constexpr int kAttempts = 40;
+  // A candidate that met the target with room to spare (an RMSE goal with
+  // RMSE to give, or a max-error bound met after a long jump down), kept
+  // while one larger step is tried (which, meeting it too, codes smaller).
+  std::optional<Candidate> met;
+  bool grew = false;
+  // A max-error miss means the correction stalled: each nudge that would
+  // bring the last samples inside pushes others out. The first three
+  // retries shrink the step by 0.93; after that the factor squares each
+  // time (a smooth signal whose step is several times the bound can need a
+  // third of the step, which took 14 retries of 0.93), and a success
+  // reached by such a jump is followed by tries halfway back (in log step)
+  // between it and the last miss: one, or two after a jump of eight
+  // factors or more.
+  float missed_step = 0.0f;
+  float met_step = 0.0f;
+  int probes = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    QUORVANE_TRY(auto realised, realise(state, step, plan.dead_zone, samples, bounds.max_abs));
+    std::optional<Candidate> realised;
+    if (attempt == 0 && accepted && accepted->first == step) {
+      realised = std::move(accepted->second);
+    } else {
+      QUORVANE_TRY(realised, realise(state, step, plan.dead_zone, samples, bounds.max_abs));
+    }
+    accepted.reset();
     bool feasible = realised.has_value();
     if (feasible && max_error && realised->violations > 0) {
       QUORVANE_TRY(feasible, correct_max_error(state, *realised, samples, bounds.max_abs));
     }
+    std::optional<AchievedMetrics> metrics;
     if (feasible) {
-      // The real decoder and the encoder's own reconstruction use the same
-      // operations; this is the check that the stream decodes as measured.
-      std::optional<std::vector<std::uint8_t>> smallest;
-      StreamCoder chosen = coders.front();
-      for (const StreamCoder coder : coders) {
-        QUORVANE_TRY(std::vector<std::uint8_t> stream,
-                     target::write_stream(state.analysis, realised->levels, realised->coefficients,
-                                          realised->map, coder));
-        if (!smallest || stream.size() < smallest->size()) {
-          smallest = std::move(stream);
-          chosen = coder;
-        }
-      }
-      auto decoded = decompress(*smallest);
-      if (!decoded.ok()) return Err{TargetError(TargetError::Kind::CodecFailed, decoded.error().message())};
-      AchievedMetrics metrics = measure(samples, decoded.value());
-      QualityTarget inside = target;
-      if (std::isfinite(bounds.max_rmse)) inside.max_rmse = bounds.max_rmse;
-      if (meets(metrics, inside)) {
-        TargetSettings settings{state.analysis.method, static_cast<std::uint8_t>(realised->levels),
-                                realised->map.scale, realised->map.step, plan.dead_zone, chosen};
-        if (!best || smallest->size() < best->stream.size()) {
-          best = TargetEncoding{std::move(*smallest), settings, metrics, retries};
-        }
-        // An RMSE goal met with room to spare: try once to use the room.
-        if (!max_error && !grew && metrics.rmse < 0.97 * bounds.max_rmse && metrics.rmse > 0.0) {
+      metrics = measure(samples, realised->decoded);
+      if (meets(*metrics, inside)) {
+        if (!max_error && !grew && metrics->rmse < 0.97 * bounds.max_rmse && metrics->rmse > 0.0) {
           grew = true;
-          step = static_cast<float>(step * std::min(1.5, 0.995 * bounds.max_rmse / metrics.rmse));
+          met = std::move(realised);
+          step = static_cast<float>(step * std::min(1.5, 0.995 * bounds.max_rmse / metrics->rmse));
           continue;
         }
-        return std::move(*best);
+        if (max_error && probes > 0 && missed_step > step) {
+          --probes;
+          met = std::move(realised);
+          met_step = step;
+          step = static_cast<float>(std::sqrt(static_cast<double>(step) * missed_step));
+          continue;
+        }
+        QUORVANE_TRY(auto encoding, finish(*realised));
+        if (encoding) return std::move(*encoding);
+        // The decoder disagreed with the reconstruction: treat it as a miss.
+        metrics.reset();
       }
-      if (best) return std::move(*best);
-      ++retries;
-      if (!max_error && metrics.rmse > 0.0 && std::isfinite(bounds.max_rmse)) {
-        step = static_cast<float>(step * std::clamp(0.995 * bounds.max_rmse / metrics.rmse, 0.5, 0.995));
-        continue;
-      }
-    } else if (best) {
-      return std::move(*best);
-    } else {
-      ++retries;
+    }
+    if (met && max_error && probes > 0) {
+      --probes;
+      missed_step = step;
+      step = static_cast<float>(std::sqrt(static_cast<double>(met_step) * missed_step));
+      continue;
+    }
+    if (met) {
+      QUORVANE_TRY(auto encoding, finish(*met));
+      if (encoding) return std::move(*encoding);
+      step = met->map.step;
+      met.reset();
+    }
+    ++retries;
+    if (!max_error && metrics && metrics->rmse > 0.0 && std::isfinite(bounds.max_rmse)) {
+      step = static_cast<float>(step * std::clamp(0.995 * bounds.max_rmse / metrics->rmse, 0.5, 0.995));
+      continue;
+    }
+    if (max_error) {
+      missed_step = step;
+      const int shrinks = retries <= 3 ? 1 : std::min(1 << (retries - 3), 16);
+      probes = shrinks >= 8 ? 2 : shrinks > 1 ? 1 : 0;
+      step = static_cast<float>(step * std::pow(0.93, shrinks));
+      continue;
     }
     step *= 0.93f;
   }
-  if (best) return std::move(*best);
   return Err{unreachable("No stream of the format meets the target (tried steps down to " +
                          std::to_string(step) + ")")};
 }

@@ -115,6 +115,9 @@ struct TargetEncoding {
   // the max-error correction could not bring every sample inside the bound
   // (or the model missed an RMSE goal). Each retry costs ratio and time.
   std::uint32_t step_retries = 0;
+  // The stream as `decompress` decoded it for the check above, so that a
+  // caller who measures it again need not decode it a second time.
+  std::vector<float> decoded;
 };
 
 // The smallest stream this encoder finds that meets `target`, verified by
