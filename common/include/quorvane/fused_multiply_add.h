@@ -40,15 +40,17 @@ inline constexpr bool kFmaThroughDoubleIsExact = std::numeric_limits<float>::is_
     // infinite or NaN, and then the sum is already the answer.
     const double addend_part = sum - product;
     const double discarded = (product - (sum - addend_part)) + (addend - addend_part);
-    std::uint64_t bits = std::bit_cast<std::uint64_t>(sum);
-    if (discarded < 0.0 || discarded > 0.0) {
-      // Round to odd: of the two doubles around the exact sum, the one with
-      // an odd last bit. The exact sum lies below |sum| when the discarded
-      // part has the other sign; an even sum then steps one unit down.
-      const bool exact_below = (std::bit_cast<std::uint64_t>(discarded) >> 63) != (bits >> 63);
-      bits = (bits - (exact_below ? 1 : 0)) | 1;
-    }
-    return static_cast<float>(std::bit_cast<double>(bits));
+    // Round to odd: of the two doubles around the exact sum, the one with an
+    // odd last bit. The exact sum lies below |sum| when the discarded part
+    // has the other sign; an even sum then steps one unit down. Written
+    // without branches: whether a sum is exact follows the data, and
+    // mispredicted branches cost more than the arithmetic.
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(sum);
+    const std::uint64_t inexact =
+        static_cast<std::uint64_t>(discarded < 0.0) | static_cast<std::uint64_t>(discarded > 0.0);
+    const std::uint64_t exact_below =
+        ((std::bit_cast<std::uint64_t>(discarded) ^ bits) >> 63) & inexact;
+    return static_cast<float>(std::bit_cast<double>((bits - exact_below) | inexact));
   }
 }
 
