@@ -239,8 +239,9 @@ test-aarch64: deps-aarch64
 
 # test-portable (not part of test): the C++ suite built so that the portable
 # per-sample and transform kernels run even where AVX2/FMA is present, so
-# the golden streams and round trips check them on this CPU too (their
-# std::fma is a libm call there). About as long as test-cpp.
+# the golden streams and round trips check them on this CPU too (their fused
+# multiply-adds take the exact double-precision sequence there, as on a CPU
+# without FMA). About as long as test-cpp.
 PORTABLE_BUILD := build-portable
 
 .PHONY: test-portable

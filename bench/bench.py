@@ -283,18 +283,28 @@ def main() -> None:
                 figures.append(dict(signal=name, n=n, codec=label, compress=x.nbytes / c / MB,
                                     decompress=x.nbytes / d / MB, ratio=x.nbytes / len(blob)))
 
-            # Independent arrays on 1 and 2 threads, default options.
+            # Independent arrays on 1 and 2 threads, default options, in
+            # turns so that a change of load hits both alike. The ratio is
+            # only meaningful on an otherwise idle machine: with other
+            # sessions busy the scheduler shares the CPUs between sessions,
+            # not threads, and 2 threads get no more time than 1.
+            # At 10^6 samples a pair of calls on 2 threads takes some 50 ms,
+            # where any other activity shows: three times the runs there.
             arrays = [x, x.copy()]
             streams = [quorvane.compress_signal(a) for a in arrays]
-            one_c = median_seconds(lambda: [quorvane.compress_signal(a) for a in arrays], repeats)
-            one_d = median_seconds(lambda: [quorvane.decompress_signal(s) for s in streams], repeats)
+            thread_repeats = 3 * repeats if n <= 10**6 else repeats
             with ThreadPoolExecutor(max_workers=2) as pool:
-                two_c = median_seconds(lambda: list(pool.map(quorvane.compress_signal, arrays)), repeats)
-                two_d = median_seconds(lambda: list(pool.map(quorvane.decompress_signal, streams)), repeats)
+                one_c, two_c = interleaved(
+                    [lambda: [quorvane.compress_signal(a) for a in arrays],
+                     lambda: list(pool.map(quorvane.compress_signal, arrays))], thread_repeats)
+                one_d, two_d = interleaved(
+                    [lambda: [quorvane.decompress_signal(s) for s in streams],
+                     lambda: list(pool.map(quorvane.decompress_signal, streams))], thread_repeats)
             total = 2 * x.nbytes
             print(f"  threads over 2 arrays    1 thread: {rate(total, one_c).strip()} / "
                   f"{rate(total, one_d).strip()} MB/s; 2 threads: {rate(total, two_c).strip()} / "
-                  f"{rate(total, two_d).strip()} MB/s (x{one_c / two_c:.2f} / x{one_d / two_d:.2f})")
+                  f"{rate(total, two_d).strip()} MB/s (x{one_c / two_c:.2f} / x{one_d / two_d:.2f}; "
+                  f"load average {os.getloadavg()[0]:.1f})")
             figures.append(dict(signal=name, n=n, codec="threads", one=(total / one_c / MB, total / one_d / MB),
                                 two=(total / two_c / MB, total / two_d / MB)))
             if sys.platform.startswith("linux"):

@@ -29,8 +29,9 @@
 namespace quorvane::wavelet {
 
 enum class KernelVariant : std::uint8_t {
-  // Plain C++: the definition of every result. Without FMA instructions each
-  // std::fma is a call of the C library's exactly rounded fmaf.
+  // Plain C++: the definition of every result. Where the baseline has no FMA
+  // instruction each fused multiply-add is the exact double-precision
+  // sequence of quorvane/fused_multiply_add.h, not a call of fmaf.
   Portable,
   // x86-64 with FMA: the portable code compiled for FMA instructions.
   X86Fma,

@@ -138,7 +138,7 @@ QUORVANE_CODEC_AVX2_FMA_TARGET void denormalize(float* values, std::size_t n, fl
     const __m256 out = _mm256_fmadd_ps(shifted, r, lowest);
     _mm256_storeu_ps(values + i, _mm256_max_ps(_mm256_min_ps(out, largest), most_negative));
   }
-  for (; i < n; ++i) values[i] = denormalize_one(values[i], mean, range, min);
+  for (; i < n; ++i) values[i] = denormalize_one<FmaInstruction>(values[i], mean, range, min);
 }
 
 }  // namespace

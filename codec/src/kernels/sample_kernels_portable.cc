@@ -45,7 +45,7 @@ void dequantize_bytes(const std::uint8_t* bytes, std::size_t n, float step, floa
 }
 
 void denormalize(float* values, std::size_t n, float mean, float range, float min) {
-  for (std::size_t i = 0; i < n; ++i) values[i] = denormalize_one(values[i], mean, range, min);
+  for (std::size_t i = 0; i < n; ++i) values[i] = denormalize_one<BaselineFma>(values[i], mean, range, min);
 }
 
 }  // namespace

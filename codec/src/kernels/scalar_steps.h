@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "quorvane/fused_multiply_add.h"
+
 namespace quorvane::codec::kernels {
 
 inline float sanitize_one(float x) {
@@ -43,10 +45,12 @@ inline float load_le16(const std::uint8_t* in) {
 }
 
 // A NaN result of the fused multiply-add ends as the largest float, as the
-// clamp's minimum ignores NaN.
+// clamp's minimum ignores NaN. `Fma` is how the caller's instruction set
+// fuses (quorvane/fused_multiply_add.h).
+template <class Fma>
 inline float denormalize_one(float y, float mean, float range, float min) {
   constexpr float kLargest = std::numeric_limits<float>::max();
-  const float out = std::fma(y + mean, range, min);
+  const float out = Fma::apply(y + mean, range, min);
   const float upper = out < kLargest ? out : kLargest;
   return upper > -kLargest ? upper : -kLargest;
 }

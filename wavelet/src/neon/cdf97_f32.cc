@@ -7,7 +7,7 @@
 namespace quorvane::wavelet {
 
 void dwt97_forward_update_even(std::span<float> evens, std::span<const float> odds, float c) {
-  lifting::cdf97_update<lifting::PortablePasses>(evens, odds, c);
+  lifting::cdf97_update<lifting::BaselinePasses>(evens, odds, c);
 }
 
 void NeonCdf97F32::forward_checked(std::span<const float> input, std::span<float> approximations,

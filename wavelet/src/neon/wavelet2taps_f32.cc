@@ -7,6 +7,7 @@
 
 #include "border_mode.h"
 #include "filter_bank_variants.h"
+#include "quorvane/fused_multiply_add.h"
 #include "quorvane/wavelet/filters.h"
 
 namespace quorvane::wavelet {
@@ -48,8 +49,8 @@ WaveletStatus NeonWavelet2TapsF32::execute_forward_with_scratch(std::span<const 
     // The last window pairs x[n-1] with the first sample past the end.
     const float x0 = input[n - 1];
     const float x1 = border_value(input, static_cast<std::int64_t>(n), border_mode());
-    approximations[half] = std::fma(lp1, x1, lp0 * x0);
-    details[half] = std::fma(hp1, x1, hp0 * x0);
+    approximations[half] = BaselineFma::apply(lp1, x1, lp0 * x0);
+    details[half] = BaselineFma::apply(hp1, x1, hp0 * x0);
   }
   return {};
 }

@@ -14,19 +14,22 @@
 #include "border_mode.h"
 #include "filter_bank_common.h"
 #include "kernel_variant.h"
+#include "quorvane/fused_multiply_add.h"
 
 namespace quorvane::wavelet::filter_bank {
 
 // The four lane values of one output: lane j starts with c[j] * w[j] and
 // adds the taps j+4, j+8, ... below `taps` with one fused multiply-add each,
 // in increasing tap order. Pad taps are skipped, so they cannot turn an
-// infinite neighbour into NaN or flip the sign of a zero lane.
+// infinite neighbour into NaN or flip the sign of a zero lane. `Fma` fuses as
+// the calling variant's instruction set does (see lifting_kernels.h).
+template <class Fma>
 QUORVANE_KERNEL_INLINE std::array<float, 4> lane_values(const float* c, const float* w,
                                                         std::size_t taps) {
   std::array<float, 4> p;
   for (std::size_t j = 0; j < 4; ++j) {
     float lane = c[j] * w[j];
-    for (std::size_t t = j + 4; t < taps; t += 4) lane = std::fma(c[t], w[t], lane);
+    for (std::size_t t = j + 4; t < taps; t += 4) lane = Fma::apply(c[t], w[t], lane);
     p[j] = lane;
   }
   return p;
@@ -46,17 +49,17 @@ QUORVANE_KERNEL_INLINE float grouped_sum(const std::array<float, 4>& p) {
 }
 
 // Both branches of one output whose window starts at `w`.
-template <std::size_t kTaps>
+template <std::size_t kTaps, class Fma = FmaInstruction>
 struct PortableLanes {
   QUORVANE_KERNEL_INLINE static void single(const float* lp, const float* hp, const float* w,
                                             float& a, float& d) {
-    a = single_sum(lane_values(lp, w, kTaps));
-    d = single_sum(lane_values(hp, w, kTaps));
+    a = single_sum(lane_values<Fma>(lp, w, kTaps));
+    d = single_sum(lane_values<Fma>(hp, w, kTaps));
   }
   QUORVANE_KERNEL_INLINE static void grouped(const float* lp, const float* hp, const float* w,
                                              float& a, float& d) {
-    a = grouped_sum(lane_values(lp, w, kTaps));
-    d = grouped_sum(lane_values(hp, w, kTaps));
+    a = grouped_sum(lane_values<Fma>(lp, w, kTaps));
+    d = grouped_sum(lane_values<Fma>(hp, w, kTaps));
   }
 };
 
@@ -127,28 +130,29 @@ template <std::size_t kTaps>
 void fixed_taps_forward_portable(const float* lp, const float* hp, BorderMode mode,
                                  std::span<const float> input, std::span<float> approximations,
                                  std::span<float> details) {
-  fixed_taps_forward_kernel<kTaps, PortableLanes<kTaps>>(lp, hp, mode, input, approximations,
-                                                         details);
+  fixed_taps_forward_kernel<kTaps, PortableLanes<kTaps, BaselineFma>>(lp, hp, mode, input,
+                                                                      approximations, details);
 }
 
 // Both branches of every output of the general member from its filled arena,
 // output k reading the window that starts at arena[2k]. Every output uses the
 // grouped tree.
+template <class Fma = FmaInstruction>
 QUORVANE_KERNEL_INLINE void convolve_arena_kernel(const float* low_pass, const float* high_pass,
                                                   std::size_t taps, const float* arena,
                                                   std::span<float> approximations,
                                                   std::span<float> details) {
   for (std::size_t k = 0; k < approximations.size(); ++k) {
     const float* window = arena + 2 * k;
-    approximations[k] = grouped_sum(lane_values(low_pass, window, taps));
-    details[k] = grouped_sum(lane_values(high_pass, window, taps));
+    approximations[k] = grouped_sum(lane_values<Fma>(low_pass, window, taps));
+    details[k] = grouped_sum(lane_values<Fma>(high_pass, window, taps));
   }
 }
 
 inline void convolve_arena_portable(const float* low_pass, const float* high_pass,
                                     std::size_t taps, const float* arena,
                                     std::span<float> approximations, std::span<float> details) {
-  convolve_arena_kernel(low_pass, high_pass, taps, arena, approximations, details);
+  convolve_arena_kernel<BaselineFma>(low_pass, high_pass, taps, arena, approximations, details);
 }
 
 // Whether output k adds its approximation term before its detail term.
@@ -172,6 +176,7 @@ QUORVANE_KERNEL_INLINE bool approximations_first(TermOrder order, std::size_t k,
 // coefficient pair k adds lp[j]*a[k] and hp[j]*d[k] to output[2k-(L-2)+j] for
 // every j that lands inside the output, each as one fused multiply-add into
 // the running value. Sizes must have been checked.
+template <class Fma = FmaInstruction>
 QUORVANE_KERNEL_INLINE void synthesis_kernel(std::span<const float> low_pass,
                                              std::span<const float> high_pass,
                                              std::span<const float> approximations,
@@ -190,11 +195,11 @@ QUORVANE_KERNEL_INLINE void synthesis_kernel(std::span<const float> low_pass,
     float* y = output.data() + (2 * k + j_begin - lead);  // position of tap j_begin
     if (approximations_first(order, k, pairs, length)) {
       for (std::size_t j = j_begin; j < j_end; ++j, ++y) {
-        *y = std::fma(high_pass[j], d, std::fma(low_pass[j], a, *y));
+        *y = Fma::apply(high_pass[j], d, Fma::apply(low_pass[j], a, *y));
       }
     } else {
       for (std::size_t j = j_begin; j < j_end; ++j, ++y) {
-        *y = std::fma(low_pass[j], a, std::fma(high_pass[j], d, *y));
+        *y = Fma::apply(low_pass[j], a, Fma::apply(high_pass[j], d, *y));
       }
     }
   }
@@ -204,7 +209,7 @@ inline void synthesis_portable(std::span<const float> low_pass, std::span<const 
                                std::span<const float> approximations,
                                std::span<const float> details, std::span<float> output,
                                TermOrder order) {
-  synthesis_kernel(low_pass, high_pass, approximations, details, output, order);
+  synthesis_kernel<BaselineFma>(low_pass, high_pass, approximations, details, output, order);
 }
 
 }  // namespace quorvane::wavelet::filter_bank

@@ -2,7 +2,9 @@
 // of every coefficient they produce.
 //
 // Every lifted sample is fma(left + right, c, base): the neighbour sum is
-// rounded on its own, then one fused multiply-add rounds once. Scaling is a
+// rounded on its own, then one fused multiply-add rounds once (an FMA
+// instruction, or on a baseline without one the exact double-precision
+// sequence of quorvane/fused_multiply_add.h, never a library call). Scaling is a
 // plain rounded product. The step sequences are templates over `Passes`,
 // which supplies the two passes a variant may vectorise (lift_adjacent_pairs
 // and scale); every variant instantiates them inside its own instruction set,
@@ -17,6 +19,7 @@
 #include <span>
 
 #include "kernel_variant.h"
+#include "quorvane/fused_multiply_add.h"
 
 namespace quorvane::wavelet::lifting {
 
@@ -24,12 +27,17 @@ namespace quorvane::wavelet::lifting {
 constexpr std::size_t even_count(std::size_t n) { return n - n / 2; }
 constexpr std::size_t odd_count(std::size_t n) { return n / 2; }
 
+// `Fma` is how the calling variant's instruction set fuses: an instruction,
+// or the exact double-precision sequence where the baseline has none.
+template <class Fma = FmaInstruction>
 QUORVANE_KERNEL_INLINE float lift_sample(float left, float right, float c, float base) {
-  return std::fma(left + right, c, base);
+  return Fma::apply(left + right, c, base);
 }
 
-// The two passes a variant may vectorise, in plain C++.
-struct PortablePasses {
+// The two passes a variant may vectorise, in plain C++, fusing with `Fma`.
+template <class Fma>
+struct PlainPasses {
+  using FusedMultiplyAdd = Fma;
   // out[i] = fma(neighbours[i] + neighbours[i + 1], c, base[i]) for every i
   // of `out`. `out` may be `base` itself: each sample reads and writes only
   // its own index, so the pass is safe in place and lane-parallel.
@@ -37,7 +45,7 @@ struct PortablePasses {
                                                          float c, std::span<const float> base,
                                                          std::span<float> out) {
     for (std::size_t i = 0; i < out.size(); ++i) {
-      out[i] = lift_sample(neighbours[i], neighbours[i + 1], c, base[i]);
+      out[i] = lift_sample<Fma>(neighbours[i], neighbours[i + 1], c, base[i]);
     }
   }
   QUORVANE_KERNEL_INLINE static void scale(std::span<float> values, float factor) {
@@ -45,18 +53,40 @@ struct PortablePasses {
   }
 };
 
+// The plain passes of variants compiled for FMA instructions (X86Fma, NEON),
+// and those of the portable variant, compiled for the target's baseline.
+using PortablePasses = PlainPasses<FmaInstruction>;
+using BaselinePasses = PlainPasses<BaselineFma>;
+
+// The fused multiply-add of a variant's scalar steps (borders, the first
+// predict): the one its Passes name, else the instruction, as the vector
+// variants are compiled for FMA instructions.
+template <class Passes>
+struct FmaOf {
+  using type = FmaInstruction;
+};
+template <class Passes>
+  requires requires { typename Passes::FusedMultiplyAdd; }
+struct FmaOf<Passes> {
+  using type = typename Passes::FusedMultiplyAdd;
+};
+template <class Passes>
+using FmaOfPasses = typename FmaOf<Passes>::type;
+
 // Predict straight from an interleaved signal x of n samples:
 // odds[i] = fma(x[2i] + x[2i + 2], c, x[2i + 1]). For even n the last odd
 // sample has no right even neighbour and mirrors x[n - 2] instead.
+template <class Passes = PortablePasses>
 QUORVANE_KERNEL_INLINE void predict_odds_from_interleaved(std::span<const float> x, float c,
                                                           std::span<float> odds) {
+  using Fma = FmaOfPasses<Passes>;
   const std::size_t n = x.size();
   assert(n >= 3 && odds.size() == odd_count(n));
   const std::size_t with_right_neighbour = (n - 1) / 2;
   for (std::size_t i = 0; i < with_right_neighbour; ++i) {
-    odds[i] = lift_sample(x[2 * i], x[2 * i + 2], c, x[2 * i + 1]);
+    odds[i] = lift_sample<Fma>(x[2 * i], x[2 * i + 2], c, x[2 * i + 1]);
   }
-  if (n % 2 == 0) odds[n / 2 - 1] = lift_sample(x[n - 2], x[n - 2], c, x[n - 1]);
+  if (n % 2 == 0) odds[n / 2 - 1] = lift_sample<Fma>(x[n - 2], x[n - 2], c, x[n - 1]);
 }
 
 // Predict from the even array: odds[i] = fma(evens[i] + evens[i + 1], c,
@@ -73,7 +103,7 @@ QUORVANE_KERNEL_INLINE void predict_odds(std::span<const float> evens, float c,
                               base.first(with_right_neighbour), odds.first(with_right_neighbour));
   if (evens.size() == count) {
     const float last = evens[count - 1];
-    odds[count - 1] = lift_sample(last, last, c, base[count - 1]);
+    odds[count - 1] = lift_sample<FmaOfPasses<Passes>>(last, last, c, base[count - 1]);
   }
 }
 
@@ -90,10 +120,11 @@ QUORVANE_KERNEL_INLINE void update_evens(std::span<const float> odds, float c,
   const std::size_t odd = odds.size();
   assert(even >= 2 && odd >= 1 && (odd == even || odd + 1 == even));
   assert(interior_end >= 1 && interior_end <= even - 1);
-  evens[0] = lift_sample(odds[0], odds[0], c, evens[0]);
+  using Fma = FmaOfPasses<Passes>;
+  evens[0] = lift_sample<Fma>(odds[0], odds[0], c, evens[0]);
   const std::span<float> interior = evens.subspan(1, interior_end - 1);
   Passes::lift_adjacent_pairs(odds.first(interior_end), c, interior, interior);
-  evens[even - 1] = lift_sample(odds[even - 2], odds[odd - 1], c, evens[even - 1]);
+  evens[even - 1] = lift_sample<Fma>(odds[even - 2], odds[odd - 1], c, evens[even - 1]);
 }
 
 QUORVANE_KERNEL_INLINE void split_evens(std::span<const float> x, std::span<float> evens) {
@@ -154,7 +185,7 @@ template <class Passes>
 QUORVANE_KERNEL_INLINE void cdf97_forward_steps(std::span<const float> input,
                                                 std::span<float> approximations,
                                                 std::span<float> details) {
-  predict_odds_from_interleaved(input, kCdf97Alpha, details);
+  predict_odds_from_interleaved<Passes>(input, kCdf97Alpha, details);
   split_evens(input, approximations);
   cdf97_update<Passes>(approximations, details, kCdf97Beta);
   predict_odds<Passes>(approximations, kCdf97Gamma, details, details);
@@ -188,7 +219,7 @@ template <class Passes>
 QUORVANE_KERNEL_INLINE void cdf53_forward_steps(std::span<const float> input,
                                                 std::span<float> approximations,
                                                 std::span<float> details) {
-  predict_odds_from_interleaved(input, kCdf53Predict, details);
+  predict_odds_from_interleaved<Passes>(input, kCdf53Predict, details);
   split_evens(input, approximations);
   update_evens<Passes>(details, kCdf53Update, approximations, approximations.size() - 1);
 }

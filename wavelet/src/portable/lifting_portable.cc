@@ -13,7 +13,7 @@ extern const LiftingKernels kNeonLiftingKernels;
 
 namespace {
 
-QUORVANE_LIFTING_KERNELS(, PortablePasses)
+QUORVANE_LIFTING_KERNELS(, BaselinePasses)
 
 const LiftingKernels kPortableLiftingKernels{cdf97_forward, cdf97_inverse, cdf53_forward,
                                              cdf53_inverse};
