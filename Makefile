@@ -53,7 +53,7 @@ install-python: venv deps
 test-python: install-python
 	$(VPY) -m pytest -q tests/python tests/tools tests/hdf5
 
-test: test-cpp test-sanitize test-python test-aarch64
+test: test-cpp test-portable test-sanitize test-python test-aarch64
 
 demo: install-python
 	$(VPY) scripts/demo.py
@@ -237,11 +237,12 @@ test-aarch64: deps-aarch64
 	ctest --test-dir $(AARCH64_BUILD) -j$(JOBS) --output-on-failure \
 	  -E 'InstalledPackage|DeathTest|Thread'
 
-# test-portable (not part of test): the C++ suite built so that the portable
+# test-portable (part of test): the C++ suite built so that the portable
 # per-sample and transform kernels run even where AVX2/FMA is present, so
 # the golden streams and round trips check them on this CPU too (their fused
 # multiply-adds take the exact double-precision sequence there, as on a CPU
-# without FMA). About as long as test-cpp.
+# without FMA, and a test checks they call no libm fmaf/fminf/fmaxf). About
+# as long as test-cpp.
 PORTABLE_BUILD := build-portable
 
 .PHONY: test-portable

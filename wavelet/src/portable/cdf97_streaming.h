@@ -130,7 +130,7 @@ QUORVANE_KERNEL_INLINE void update_range(const Window& w, std::size_t from, std:
   if (from >= to) return;
   if (from == 0) {
     float& first = *w.even_at(0);
-    first = lift_sample(*w.odd_at(0), *w.odd_at(0), c, first);
+    first = lift_sample<FmaOfPasses<Passes>>(*w.odd_at(0), *w.odd_at(0), c, first);
     from = 1;
   }
   const std::size_t lifted_end = std::min(to, w.interior_end);
@@ -143,7 +143,8 @@ QUORVANE_KERNEL_INLINE void update_range(const Window& w, std::size_t from, std:
   // Evens from interior_end to E - 2 keep their values.
   if (to == w.even_count) {
     float& last = *w.even_at(w.even_count - 1);
-    last = lift_sample(*w.odd_at(w.even_count - 2), *w.odd_at(w.odd_count - 1), c, last);
+    last = lift_sample<FmaOfPasses<Passes>>(*w.odd_at(w.even_count - 2),
+                                            *w.odd_at(w.odd_count - 1), c, last);
   }
 }
 
@@ -162,7 +163,7 @@ QUORVANE_KERNEL_INLINE void predict_range(const Window& w, std::size_t from, std
   if (w.even_count == w.odd_count && to == w.odd_count) {
     float& last = *w.odd_at(w.odd_count - 1);
     const float mirrored = *w.even_at(w.odd_count - 1);
-    last = lift_sample(mirrored, mirrored, c, last);
+    last = lift_sample<FmaOfPasses<Passes>>(mirrored, mirrored, c, last);
   }
 }
 

@@ -25,13 +25,13 @@ namespace {
 
 void cdf97_inverse_streaming_portable(const StripBand& approximations,
                                       const StripBand& details, std::span<float> output) {
-  cdf97_inverse_streaming_steps<PortablePasses, PortableStripPasses>(approximations, details,
+  cdf97_inverse_streaming_steps<BaselinePasses, PortableStripPasses>(approximations, details,
                                                                      output);
 }
 
 void cdf97_forward_streaming_portable(std::span<const float> input,
                                       std::span<float> approximations, std::span<float> details) {
-  cdf97_forward_streaming_steps<PortablePasses, PortableStripPasses>(input, approximations,
+  cdf97_forward_streaming_steps<BaselinePasses, PortableStripPasses>(input, approximations,
                                                                      details);
 }
 
