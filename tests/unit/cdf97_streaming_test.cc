@@ -19,41 +19,15 @@
 #include "portable/lifting_kernels.h"
 #include "quorvane/wavelet/band_source.h"
 #include "quorvane/wavelet/factory.h"
+#include "variant_bits_test_support.h"
 
 namespace quorvane::wavelet::lifting {
 namespace {
 
-std::vector<float> random_values(std::size_t n, std::uint32_t seed, bool special) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> value(-4.0f, 4.0f);
-  std::uniform_int_distribution<int> pick(0, 63);
-  constexpr float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(),
-                                std::numeric_limits<float>::infinity(),
-                                -std::numeric_limits<float>::infinity(), 0.0f, -0.0f,
-                                std::numeric_limits<float>::denorm_min(),
-                                -std::numeric_limits<float>::max()};
-  std::vector<float> v(n);
-  for (float& x : v) {
-    x = value(rng);
-    if (special && pick(rng) == 0) x = kSpecial[pick(rng) % std::size(kSpecial)];
-  }
-  return v;
-}
+using variant_test::expect_same_bits;
 
-// Same bits; a NaN that an invalid operation creates has no defined sign or
-// payload (the C library's fmaf and FMA instructions differ), so NaN only
-// has to meet NaN.
-void expect_same_bits(std::span<const float> expected, std::span<const float> actual,
-                      const std::string& what) {
-  ASSERT_EQ(expected.size(), actual.size()) << what;
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (std::isnan(expected[i])) {
-      ASSERT_TRUE(std::isnan(actual[i])) << what << ", index " << i;
-      continue;
-    }
-    ASSERT_EQ(std::bit_cast<std::uint32_t>(expected[i]), std::bit_cast<std::uint32_t>(actual[i]))
-        << what << ", index " << i;
-  }
+std::vector<float> random_values(std::size_t n, std::uint32_t seed, bool special) {
+  return variant_test::random_values(n, seed, special, 64);
 }
 
 // The full-pass definition of one level.
