@@ -230,24 +230,6 @@ inline constexpr std::size_t kDecisionBytes = 3;
 // The most decisions one value takes: 16 length bits, 14 mantissa bits and a sign.
 inline constexpr std::size_t kMaxDecisionsPerValue = 31;
 
-inline void store_le32(std::uint8_t* to, std::uint32_t value) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(to, &value, 4);
-  } else {
-    for (unsigned i = 0; i < 4; ++i) to[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-inline std::uint32_t load_le32(const std::uint8_t* from) {
-  std::uint32_t value = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(&value, from, 4);
-  } else {
-    for (unsigned i = 0; i < 4; ++i) value |= std::uint32_t{from[i]} << (8 * i);
-  }
-  return value;
-}
-
 class DecisionRecorder {
  public:
   // Where the next decision goes, and the last place from which a value's
@@ -296,7 +278,7 @@ class DecisionRecorder {
     const std::uint32_t p = counter.p;
     const std::uint32_t one_mask = 0u - bit;
     const std::uint32_t frequency = ((bands::kProbabilityTotal - p) & one_mask) | (p & ~one_mask);
-    store_le32(d, frequency | (bit << 16));
+    store_le<std::uint32_t>(d, frequency | (bit << 16));
     d += kDecisionBytes;
     counter.update(bit);
   }
@@ -325,7 +307,7 @@ class StateDecoder {
   };
 
   explicit StateDecoder(std::span<const std::uint8_t> payload)
-      : cursor_{load_le32(payload.data()), payload.data() + 4}, end_(payload.data() + payload.size()) {}
+      : cursor_{load_le<std::uint32_t>(payload.data()), payload.data() + 4}, end_(payload.data() + payload.size()) {}
 
   Cursor cursor() const { return cursor_; }
   void keep(Cursor cursor) { cursor_ = cursor; }
@@ -537,7 +519,7 @@ AransResult<std::vector<std::uint8_t>> encode_bands(std::span<const std::int16_t
   std::uint32_t x = bands::kStateLowerBound;
   for (const std::uint8_t* d = recorder.end(); d != recorder.begin();) {
     d -= kDecisionBytes;
-    const std::uint32_t decision = load_le32(d);
+    const std::uint32_t decision = load_le<std::uint32_t>(d);
     const std::uint32_t frequency = decision & 0xFFFFu;
     const std::uint32_t one_mask = 0u - ((decision >> 16) & 1u);
     const std::uint32_t start = (bands::kProbabilityTotal - frequency) & one_mask;

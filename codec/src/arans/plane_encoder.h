@@ -78,23 +78,10 @@ class BackwardBuffer {
 inline constexpr std::size_t kDecisionBytesPerByte = 12;
 inline constexpr std::size_t kDecisionSpill = 2;
 
-inline void store_group(std::uint8_t* to, std::uint64_t group) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(to, &group, 8);
-  } else {
-    for (unsigned i = 0; i < 8; ++i) to[i] = static_cast<std::uint8_t>(group >> (8 * i));
-  }
-}
-
-inline std::uint64_t load_group(const std::uint8_t* from) {
-  std::uint64_t group = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(&group, from, 8);
-  } else {
-    for (unsigned i = 0; i < 8; ++i) group |= std::uint64_t{from[i]} << (8 * i);
-  }
-  return group;  // bits 48 to 63 belong to the next group; no decision reads them
-}
+// Bits 48 to 63 of a stored group belong to the next group; no decision
+// reads them.
+inline void store_group(std::uint8_t* to, std::uint64_t group) { store_le(to, group); }
+inline std::uint64_t load_group(const std::uint8_t* from) { return load_le<std::uint64_t>(from); }
 
 // One model step of the encoder for index bit * 4096 + p: the updated
 // probability in the low 16 bits and the decision's frequency (p for a 0

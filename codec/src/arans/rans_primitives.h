@@ -72,15 +72,33 @@ struct Interval {
   std::uint32_t start;
 };
 
+// `value` at `to`, least significant byte first, whatever the host's order.
+// Raw pointers and fixed widths: these sit in the coders' inner loops.
+template <class UInt>
+inline void store_le(std::uint8_t* to, UInt value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(to, &value, sizeof value);
+  } else {
+    for (unsigned i = 0; i < sizeof value; ++i) {
+      to[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+  }
+}
+
+template <class UInt>
+inline UInt load_le(const std::uint8_t* from) {
+  UInt value = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, from, sizeof value);
+  } else {
+    for (unsigned i = 0; i < sizeof value; ++i) value |= static_cast<UInt>(from[i]) << (8 * i);
+  }
+  return value;
+}
+
 // The low 16 bits of `value` at `to`, least significant byte first.
 inline void store_le16(std::uint8_t* to, std::uint32_t value) {
-  if constexpr (std::endian::native == std::endian::little) {
-    const auto word = static_cast<std::uint16_t>(value);
-    std::memcpy(to, &word, 2);
-  } else {
-    to[0] = static_cast<std::uint8_t>(value);
-    to[1] = static_cast<std::uint8_t>(value >> 8);
-  }
+  store_le(to, static_cast<std::uint16_t>(value));
 }
 
 // x div f for a 32-bit x without a hardware division, which would sit on the
